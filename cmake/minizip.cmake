@@ -1,0 +1,12 @@
+# minizip from Debian's source package (fetched by scripts/install-deps), zlib from libz-mingw-w64-dev.
+set(MINIZIP_SRC ${VYR_DEPS_DIR}/minizip-src)
+if(NOT EXISTS ${MINIZIP_SRC}/unzip.c)
+  message(FATAL_ERROR "minizip sources not found in ${MINIZIP_SRC}: run scripts/install-deps")
+endif()
+set(ZLIB_USE_STATIC_LIBS ON)
+find_package(ZLIB REQUIRED)
+add_library(minizip STATIC ${MINIZIP_SRC}/ioapi.c ${MINIZIP_SRC}/unzip.c ${MINIZIP_SRC}/iowin32.c)
+target_include_directories(minizip PUBLIC ${MINIZIP_SRC})
+target_compile_definitions(minizip PRIVATE NOCRYPT NOUNCRYPT)
+target_compile_options(minizip PRIVATE -w)
+target_link_libraries(minizip PUBLIC ZLIB::ZLIB)

@@ -1,0 +1,56 @@
+// The launcher state record's storage and initial values, and the locked status-text hand-over.
+#include "app/launcher_state.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+CRITICAL_SECTION* statusLock() {
+    // Initialised on first use so that the record stays plain static storage.
+    static bool ready = [] {
+        InitializeCriticalSection(&gState.statusLock);
+        return true;
+    }();
+    (void)ready;
+    return &gState.statusLock;
+}
+
+LauncherState makeInitialState() {
+    LauncherState s{};
+    s.buttonState[0] = 3;
+    s.shownButtonState[0] = s.shownButtonState[1] = s.shownButtonState[2] = s.shownButtonState[3] = 1;
+    s.shownFileProgress = 100;
+    s.shownTotalProgress = 100;
+    snprintf(s.statusText, sizeof s.statusText, "%s", "Initializing");
+    s.osMajorVersion = 4;
+    return s;
+}
+
+}  // namespace
+
+LauncherState gState = makeInitialState();
+
+void setStatusText(const char* text) {
+    EnterCriticalSection(statusLock());
+    snprintf(gState.statusText, sizeof gState.statusText, "%s", text);
+    LeaveCriticalSection(statusLock());
+}
+
+void formatStatusText(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    EnterCriticalSection(statusLock());
+    vsnprintf(gState.statusText, sizeof gState.statusText, format, args);
+    LeaveCriticalSection(statusLock());
+    va_end(args);
+}
+
+bool takeStatusSnapshot() {
+    EnterCriticalSection(statusLock());
+    bool changed = strcmp(gState.statusText, gState.shownStatusText) != 0;
+    if (changed) memcpy(gState.shownStatusText, gState.statusText, sizeof gState.shownStatusText);
+    LeaveCriticalSection(statusLock());
+    return changed;
+}

@@ -1,0 +1,75 @@
+// The one process-wide record of run-time state, shared by the main thread and the update worker.
+// Fields the worker writes while the UI reads them are volatile ints (single aligned stores); the
+// status text goes through setStatusText/formatStatusText/takeStatusSnapshot, which hold statusLock.
+#pragma once
+#include <windows.h>
+#include <shellapi.h>
+
+#include "app/version_step.h"
+
+enum { kStatusTextSize = 1024, kPathSize = 256, kCommandLineSize = 4096, kTransferBufferSize = 32768,
+       kUnzipBufferSize = 65536, kSkinImageSlots = 20, kHitRectCount = 6 };
+
+// hitRects indices
+enum { kHitStart = 0, kHitCancel = 1, kHitHome = 2, kHitCommunity = 3, kHitTotalBar = 4, kHitFileBar = 5 };
+
+struct LauncherState {
+    // Status line and buttons. Entry 0 doubles as the launcher status: 3 means not startable.
+    volatile int buttonState[4];
+    char statusText[kStatusTextSize];
+    HFONT statusFont;
+
+    // Redraw snapshot, owned by the compositor.
+    int shownButtonState[4];
+    int shownFileProgress;
+    int shownTotalProgress;
+    char shownStatusText[kStatusTextSize];
+
+    // Progress, versions and the manifest.
+    volatile int fileProgress;
+    volatile int totalProgress;
+    volatile int localGameVersion;
+    int serverGameVersion;
+    char latestInstallerVersion[kVersionTextSize];
+    char latestLauncherVersion[kVersionTextSize];
+    VersionStep versionSteps[kMaxVersionSteps];
+    int totalFileCount;
+    int launcherFileVersion[4];
+
+    // Drawing resources and geometry.
+    HBITMAP backgroundImage;
+    HBITMAP maskImage;
+    HBITMAP skinImages[kSkinImageSlots];
+    HBITMAP surfaceBitmap;
+    unsigned char* surfaceBits;
+    unsigned char* alphaMap;
+    int windowX, windowY;
+    int windowWidth, windowHeight;
+    RECT hitRects[kHitRectCount];
+    POINT layerPosition;
+    SIZE layerSize;
+    POINT layerSourceOrigin;
+    int osMajorVersion;
+
+    // Window, paths and actions.
+    HINSTANCE instance;
+    HWND mainWindow;
+    char moduleDirectory[kPathSize];
+    char commandLine[kCommandLineSize];
+    char homePageUrl[kPathSize];
+    char socialPageUrl[kPathSize];
+    SHELLEXECUTEINFOA gameLaunchInfo;
+    unsigned char transferBuffer[kTransferBufferSize];
+    unsigned char unzipBuffer[kUnzipBufferSize];
+    volatile int quitRequested;
+
+    CRITICAL_SECTION statusLock;
+};
+
+extern LauncherState gState;
+
+// Status text hand-over between the worker and the UI thread.
+void setStatusText(const char* text);
+void formatStatusText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Copies statusText into shownStatusText when they differ; answers whether they did.
+bool takeStatusSnapshot();

@@ -1,0 +1,20 @@
+// Resource ids of the skin, shared by launcher.rc and the start-up code.
+#pragma once
+
+#define IDB_BACKGROUND 204
+#define IDB_MASK 205
+#define IDB_START_HOVER 206
+#define IDB_START_PRESSED 208
+#define IDB_START_DISABLED 209
+#define IDB_CANCEL_HOVER 210
+#define IDB_CANCEL_PRESSED 211
+#define IDB_CANCEL_DISABLED 212
+#define IDB_HOME_HOVER 213
+#define IDB_HOME_PRESSED 214
+#define IDB_HOME_DISABLED 215
+#define IDB_FILE_BAR 216
+#define IDB_TOTAL_BAR 217
+#define IDI_LAUNCHER 218
+#define IDB_COMMUNITY_HOVER 220
+#define IDB_COMMUNITY_PRESSED 221
+#define IDB_COMMUNITY_DISABLED 222
