@@ -1,0 +1,6 @@
+vyr_unit_test(launch_errors_test SOURCES launch_errors_test.cpp)
+if(WIN32)
+  vyr_unit_test(launch_test SOURCES launch_test.cpp)
+  add_dependencies(launch_test stub_recorder)
+  target_compile_definitions(launch_test PRIVATE VYR_STUB_RECORDER="Z:${CMAKE_BINARY_DIR}/tools/stub_recorder.exe")
+endif()
