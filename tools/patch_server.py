@@ -1,0 +1,265 @@
+#!/usr/bin/env python3
+"""Local HTTPS patch server for the tests: serves a directory on 127.0.0.1 for GET and HEAD.
+
+Port P presents a certificate for 127.0.0.1 from the test CA, P+1 one for another host name
+("wrong.example"; asked for "localhost" by SNI it presents a certificate from an untrusted CA instead),
+and P+2 an expired certificate for 127.0.0.1. Query strings are ignored. A sidecar file "<file>.fault"
+holding one word changes how <file> is served: no-length, status404, status206, drop-half, slow.
+"""
+import argparse
+import html
+import os
+import shutil
+import signal
+import socket
+import ssl
+import sys
+import threading
+import time
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+CHUNK = 1 << 20
+FAULTS = {"no-length", "status404", "status206", "drop-half", "slow"}
+SLOW_PIECES = 20
+SLOW_TOTAL_SECONDS = 2.0
+REQUEST_TIMEOUT_SECONDS = 60
+
+
+class PatchRequestHandler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "VYRTestPatchServer"
+    timeout = REQUEST_TIMEOUT_SECONDS
+
+    def log_message(self, fmt, *args):
+        log = self.server.log_file
+        if log:
+            log.write("%s port %d %s\n" % (time.strftime("%H:%M:%S"), self.server.server_port, fmt % args))
+            log.flush()
+
+    def do_HEAD(self):
+        self.serve(send_body=False)
+
+    def do_GET(self):
+        self.serve(send_body=True)
+
+    def local_path(self):
+        """The file under the root that the request names, or None (outside the root, missing, a directory)."""
+        path = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path)
+        parts = [p for p in path.split("/") if p not in ("", ".")]
+        if any(p == ".." or "\\" in p or "\0" in p for p in parts):
+            return None
+        root = self.server.root
+        candidate = os.path.realpath(os.path.join(root, *parts))
+        if os.path.commonpath([root, candidate]) != root or not os.path.isfile(candidate):
+            return None
+        return candidate
+
+    @staticmethod
+    def fault_of(path):
+        try:
+            with open(path + ".fault", encoding="ascii", errors="replace") as f:
+                word = f.read(64).strip()
+        except OSError:
+            return None
+        return word if word in FAULTS else None
+
+    def send_error_page(self, send_body):
+        body = ("<html><head><title>404 Not Found</title></head><body><h1>Not Found</h1><p>%s</p></body></html>\n"
+                % html.escape(self.path)).encode("utf-8")
+        self.send_response(404)
+        self.send_header("Content-Type", "text/html")
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        if send_body:
+            self.wfile.write(body)
+
+    def serve(self, send_body):
+        self.close_connection = True
+        path = self.local_path()
+        fault = self.fault_of(path) if path else None
+        if path is None or fault == "status404":
+            self.send_error_page(send_body)
+            return
+        size = os.path.getsize(path)
+        self.send_response(206 if fault == "status206" else 200)
+        self.send_header("Content-Type", "application/octet-stream")
+        if fault != "no-length":
+            self.send_header("Content-Length", str(size))
+        if fault == "status206":
+            self.send_header("Content-Range", "bytes 0-%d/%d" % (max(size - 1, 0), size))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        if not send_body:
+            return
+        with open(path, "rb") as f:
+            if fault == "drop-half":
+                self.send_bytes(f, size // 2)
+                self.drop_connection()
+            elif fault == "slow":
+                self.send_slowly(f, size)
+            else:
+                shutil.copyfileobj(f, self.wfile, CHUNK)
+        self.wfile.flush()
+
+    def send_bytes(self, f, count):
+        while count > 0:
+            data = f.read(min(CHUNK, count))
+            if not data:
+                break
+            self.wfile.write(data)
+            count -= len(data)
+        self.wfile.flush()
+
+    def send_slowly(self, f, size):
+        piece = max(1, -(-size // SLOW_PIECES))
+        while True:
+            data = f.read(piece)
+            if not data:
+                break
+            self.wfile.write(data)
+            self.wfile.flush()
+            time.sleep(SLOW_TOTAL_SECONDS / SLOW_PIECES)
+
+    def drop_connection(self):
+        # Closing without the TLS close-notify makes the client see a broken transfer, not a clean end.
+        try:
+            self.connection.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+
+
+class PatchServer(ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+    request_queue_size = 64
+
+    def __init__(self, port, root, context, log_file):
+        self.root = root
+        self.tls_context = context
+        self.log_file = log_file
+        super().__init__(("127.0.0.1", port), PatchRequestHandler)
+
+    def finish_request(self, request, client_address):
+        # The TLS handshake runs on the request's own thread, so a stalled client holds up nobody else.
+        request.settimeout(REQUEST_TIMEOUT_SECONDS)
+        try:
+            tls = self.tls_context.wrap_socket(request, server_side=True)
+        except (ssl.SSLError, OSError):
+            return
+        try:
+            self.RequestHandlerClass(tls, client_address, self)
+        finally:
+            try:
+                tls.close()
+            except OSError:
+                pass
+
+
+def make_context(certs, name, sni_contexts=None):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(os.path.join(certs, name + ".pem"), os.path.join(certs, name + ".key"))
+    if sni_contexts:
+        def choose(sslobj, server_name, _context):
+            if server_name in sni_contexts:
+                sslobj.context = sni_contexts[server_name]
+        context.sni_callback = choose
+    return context
+
+
+def make_servers(args, log_file):
+    untrusted = make_context(args.certs, "untrusted")
+    contexts = [make_context(args.certs, "server"),
+                make_context(args.certs, "wrong-host", {"localhost": untrusted}),
+                make_context(args.certs, "expired")]
+    root = os.path.realpath(args.root)
+    return [PatchServer(args.port + i, root, c, log_file) for i, c in enumerate(contexts)]
+
+
+def our_process(pid):
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            return b"patch_server.py" in f.read()
+    except OSError:
+        return False
+
+
+def stop_daemon(pid_file):
+    """Stops the daemon recorded in pid_file, if it is still ours; returns when it is gone."""
+    try:
+        with open(pid_file) as f:
+            pid = int(f.read().strip())
+    except (OSError, ValueError):
+        return
+    if our_process(pid):
+        os.kill(pid, signal.SIGTERM)
+        for _ in range(100):
+            if not our_process(pid):
+                break
+            time.sleep(0.05)
+    try:
+        os.remove(pid_file)
+    except OSError:
+        pass
+
+
+def serve(servers):
+    stop = threading.Event()
+    signal.signal(signal.SIGTERM, lambda *_: stop.set())
+    signal.signal(signal.SIGINT, lambda *_: stop.set())
+    threads = [threading.Thread(target=s.serve_forever, kwargs={"poll_interval": 0.2}, daemon=True)
+               for s in servers]
+    for t in threads:
+        t.start()
+    stop.wait()
+    for s in servers:
+        s.shutdown()
+        s.server_close()
+
+
+def daemonize(pid_file, log_path):
+    """Forks; the parent writes the child's pid and exits once the sockets already listen."""
+    pid = os.fork()
+    if pid > 0:
+        with open(pid_file, "w") as f:
+            f.write("%d\n" % pid)
+        os._exit(0)
+    os.setsid()
+    devnull = os.open(os.devnull, os.O_RDWR)
+    out = os.open(log_path, os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644) if log_path else devnull
+    os.dup2(devnull, 0)
+    os.dup2(out, 1)
+    os.dup2(out, 2)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--root", help="directory to serve")
+    parser.add_argument("--port", type=int, default=47443, help="first of the three ports")
+    parser.add_argument("--certs", help="directory made by tools/make_test_certs.sh")
+    parser.add_argument("--daemon", action="store_true", help="run in the background")
+    parser.add_argument("--pid-file", help="where --daemon records the server's pid")
+    parser.add_argument("--log", help="request log file")
+    parser.add_argument("--stop", action="store_true", help="stop the daemon recorded in --pid-file")
+    args = parser.parse_args()
+
+    if args.stop or args.daemon:
+        if not args.pid_file:
+            parser.error("--stop and --daemon need --pid-file")
+        stop_daemon(args.pid_file)
+        if args.stop:
+            return 0
+    if not args.root or not args.certs:
+        parser.error("--root and --certs are required")
+    os.makedirs(args.root, exist_ok=True)
+    log_file = open(args.log, "a", buffering=1) if args.log else None
+    servers = make_servers(args, log_file)
+    if args.daemon:
+        daemonize(args.pid_file, args.log)
+    serve(servers)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
