@@ -1,0 +1,50 @@
+// The compositor's per-pixel passes and its redraw decision, kept apart from GDI so that they can be
+// checked exhaustively and built natively.
+#include "ui/frame_math.h"
+
+void applyAlphaPass(uint8_t* bgra, const uint8_t* alpha, size_t count) {
+    for (size_t i = 0; i < count; ++i, bgra += 4) {
+        uint32_t a = alpha[i];
+        bgra[0] = scaleByAlpha(bgra[0], a);
+        bgra[1] = scaleByAlpha(bgra[1], a);
+        bgra[2] = scaleByAlpha(bgra[2], a);
+        bgra[3] = static_cast<uint8_t>(a);
+    }
+}
+
+void alphaFromMask(const uint8_t* bgra, uint8_t* alpha, size_t count) {
+    for (size_t i = 0; i < count; ++i, bgra += 4) {
+        alpha[i] = static_cast<uint8_t>((bgra[0] + bgra[1] + bgra[2]) / 3);
+    }
+}
+
+int barWidth(int rectWidth, int progress) {
+    if (progress < 0) progress = 0;
+    if (progress > 100) progress = 100;
+    return rectWidth * progress / 100;
+}
+
+int buttonSlot(int button, int state) {
+    if (state < 0 || state > 3) return -1;
+    if (state == 0) {
+        if (button != 0) return -1;
+        state = 2;
+    }
+    return 3 * button + state - 1;
+}
+
+FrameValues frameValuesOf(const int buttonState[4], int fileProgress, int totalProgress) {
+    FrameValues values{};
+    for (int i = 0; i < 4; ++i) values.buttonState[i] = buttonState[i];
+    if (values.buttonState[0] == 0) values.buttonState[0] = 2;
+    values.fileProgress = fileProgress;
+    values.totalProgress = totalProgress;
+    return values;
+}
+
+bool sameFrameValues(const FrameValues& a, const FrameValues& b) {
+    for (int i = 0; i < 4; ++i) {
+        if (a.buttonState[i] != b.buttonState[i]) return false;
+    }
+    return a.fileProgress == b.fileProgress && a.totalProgress == b.totalProgress;
+}
