@@ -1,0 +1,6 @@
+# Cipher and configuration file tests.
+vyr_unit_test(cipher_test SOURCES cipher_test.cpp)
+vyr_unit_test(config_text_test SOURCES config_text_test.cpp)
+if(WIN32)
+  vyr_unit_test(config_file_test SOURCES config_file_test.cpp)
+endif()
