@@ -39,6 +39,8 @@ void scanConfigTokens(const unsigned char* text, size_t length, ConfigTokens& to
     takeToken(text, length, position, tokens.value);
 }
 
+// ASCII folding rather than the user's locale: the key is plain ASCII, and a locale compare would make
+// the same file usable or not depending on the player's language (the Turkish dotless i, say).
 bool isVersionKey(const char* token) {
     size_t i = 0;
     for (; kVersionKey[i] != '\0'; ++i) {
