@@ -147,6 +147,22 @@ int extractCurrentEntry(unzFile archive, char* subMessage) {
 
 namespace {
 
+// minizip looks for the end record only at offsets above 0, so it cannot open the 22-byte archive
+// that zip tools write when there is nothing to pack. Such an archive is recognised here instead:
+// the end record at the very start, no entries, and nothing after its comment.
+bool isEmptyArchive(const char* archivePath) {
+    FILE* file = fopen(archivePath, "rb");
+    if (file == nullptr) return false;
+    unsigned char record[22];
+    bool whole = fread(record, 1, sizeof record, file) == sizeof record;
+    long commentLength = whole ? record[20] | (record[21] << 8) : 0;
+    bool atEnd = whole && fseek(file, 0, SEEK_END) == 0 && ftell(file) == static_cast<long>(sizeof record) + commentLength;
+    fclose(file);
+    static const unsigned char kEndSignature[4] = {'P', 'K', 5, 6};
+    const unsigned char kNoEntries[6] = {0, 0, 0, 0, 0, 0};  // disk numbers and both entry counts
+    return atEnd && memcmp(record, kEndSignature, 4) == 0 && memcmp(record + 4, kNoEntries, 6) == 0;
+}
+
 void publish(ExtractMessageSink sink, const char* message) {
     if (sink != nullptr) sink(message);
 }
@@ -164,6 +180,7 @@ int extractArchive(const char* archivePath, char* message, size_t messageSize, E
     fill_win32_filefunc(&fileFunctions);
     unzFile archive = unzOpen2(archivePath, &fileFunctions);
     if (archive == nullptr) {
+        if (isEmptyArchive(archivePath)) return 1;
         writeArchiveMessage("Extracting %s - error in opening file.", archivePath, message, messageSize, sink);
         return 0;
     }

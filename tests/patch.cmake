@@ -1,0 +1,21 @@
+# Tests of the update worker's area: path checks, progress values, zip extraction, delete list,
+# and patch downloads against the local HTTPS patch server.
+vyr_unit_test(path_check_test SOURCES path_check_test.cpp)
+vyr_unit_test(worker_progress_test SOURCES worker_progress_test.cpp)
+
+if(WIN32)
+  # minizip's writer, only for building archives inside the tests.
+  add_library(vyr_zip_writer STATIC ${MINIZIP_SRC}/zip.c)
+  target_include_directories(vyr_zip_writer PUBLIC ${MINIZIP_SRC})
+  target_compile_definitions(vyr_zip_writer PRIVATE NOCRYPT)
+  target_compile_options(vyr_zip_writer PRIVATE -w)
+  target_link_libraries(vyr_zip_writer PUBLIC minizip)
+
+  vyr_unit_test(zip_extract_test SOURCES zip_extract_test.cpp)
+  target_link_libraries(zip_extract_test PRIVATE vyr_zip_writer)
+
+  vyr_unit_test(worker_delete_list_test SOURCES worker_delete_list_test.cpp)
+
+  vyr_unit_test(worker_download_test SOURCES worker_download_test.cpp FIXTURES patch_server)
+  target_link_libraries(worker_download_test PRIVATE vyr_zip_writer)
+endif()

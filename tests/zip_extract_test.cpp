@@ -1,0 +1,225 @@
+// Zip extraction on real archives written by the test: nested paths with and without directory
+// entries, replaced read-only files, broken archives and entries, names that try to leave the folder.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/temp_folder.h"
+#include "update/zip_extract.h"
+#include "zip_test_archive.h"
+
+namespace {
+
+std::vector<std::string> gPublished;
+void recordMessage(const char* message) { gPublished.push_back(message); }
+
+struct Extraction {
+    int result;
+    std::string message;
+};
+
+Extraction extract(const std::string& archive, const char* before = "") {
+    char message[1024];
+    snprintf(message, sizeof message, "%s", before);
+    gPublished.clear();
+    int result = extractArchive(archive.c_str(), message, sizeof message, recordMessage);
+    return {result, message};
+}
+
+bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool isDirectory(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+TEST(ZipExtract, NestedEntriesWithoutDirectoryEntriesCreateTheirFolders) {
+    TempFolder folder;
+    ASSERT_TRUE(writeZipArchive("p.zip", {{"top.txt", "top level", false},
+                                          {"d1/d2/name.dat", std::string(100000, 'x'), false},
+                                          {"d1\\back.txt", "backslash", true}}));
+    Extraction e = extract("p.zip");
+    EXPECT_EQ(e.result, 1);
+    EXPECT_EQ(e.message, "Extracting p.zip - d1\\back.txt");
+    EXPECT_EQ(readWholeFile(folder.file("top.txt")), "top level");
+    EXPECT_EQ(readWholeFile(folder.file("d1\\d2\\name.dat")), std::string(100000, 'x'));
+    EXPECT_EQ(readWholeFile(folder.file("d1\\back.txt")), "backslash");
+    // Each entry is shown twice: the archive prefix while it runs, then with its name.
+    const std::vector<std::string> expected = {
+        "Extracting p.zip - ", "Extracting p.zip - top.txt",      "Extracting p.zip - ",
+        "Extracting p.zip - d1/d2/name.dat", "Extracting p.zip - ", "Extracting p.zip - d1\\back.txt"};
+    EXPECT_EQ(gPublished, expected);
+}
+
+TEST(ZipExtract, DirectoryEntriesCreateFoldersAsTheyComeUp) {
+    TempFolder folder;
+    ASSERT_TRUE(writeZipArchive("dirs.zip", {{"d1/", "", false}, {"d1/d2/", "", false}, {"d1/empty/", "", false},
+                                             {"d1/d2/f.txt", "in d2", false}}));
+    gPublished.clear();
+    Extraction e = extract("dirs.zip");
+    EXPECT_EQ(e.result, 1);
+    EXPECT_TRUE(isDirectory(folder.file("d1\\empty")));
+    EXPECT_EQ(readWholeFile(folder.file("d1\\d2\\f.txt")), "in d2");
+    EXPECT_EQ(gPublished[1], "Extracting dirs.zip - creating directory: d1/\n");
+}
+
+TEST(ZipExtract, EmptyArchiveSucceedsAndLeavesTheMessage) {
+    TempFolder folder;
+    ASSERT_TRUE(writeZipArchive("empty.zip", {}));
+    Extraction e = extract("empty.zip", "Downloading file (empty.zip)");
+    EXPECT_EQ(e.result, 1);
+    EXPECT_EQ(e.message, "Downloading file (empty.zip)");
+    EXPECT_TRUE(gPublished.empty());
+}
+
+TEST(ZipExtract, EmptyArchiveWithCommentSucceedsButCutOneFails) {
+    TempFolder folder;
+    zipFile zip = zipOpen(folder.file("note.zip").c_str(), APPEND_STATUS_CREATE);
+    ASSERT_NE(zip, nullptr);
+    ASSERT_EQ(zipClose(zip, "nothing in here"), ZIP_OK);
+    EXPECT_EQ(extract("note.zip").result, 1);
+    std::string bytes = readWholeFile(folder.file("note.zip"));
+    writeWholeFile(folder.file("note.zip"), bytes.substr(0, bytes.size() - 1));
+    EXPECT_EQ(extract("note.zip").result, 0);
+}
+
+TEST(ZipExtract, ReadOnlyHiddenTargetIsReplacedWithNormalAttributes) {
+    TempFolder folder;
+    writeWholeFile(folder.file("game.dat"), "old content that is longer");
+    SetFileAttributesA(folder.file("game.dat").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    ASSERT_TRUE(writeZipArchive("ro.zip", {{"game.dat", "new", false}}));
+    EXPECT_EQ(extract("ro.zip").result, 1);
+    EXPECT_EQ(readWholeFile(folder.file("game.dat")), "new");
+    EXPECT_EQ(GetFileAttributesA(folder.file("game.dat").c_str()) &
+                  (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN),
+              0u);
+}
+
+TEST(ZipExtract, ArchivesThatCannotBeOpened) {
+    TempFolder folder;
+    writeWholeFile(folder.file("text.zip"), "this is a plain text file, not an archive");
+    writeWholeFile(folder.file("zero.zip"), "");
+    for (const char* name : {"text.zip", "zero.zip", "missing.zip"}) {
+        Extraction e = extract(name, "before");
+        EXPECT_EQ(e.result, 0) << name;
+        EXPECT_EQ(e.message, std::string("Extracting ") + name + " - error in opening file.");
+    }
+}
+
+// A stored entry whose bytes are changed after writing inflates fine but fails its checksum.
+TEST(ZipExtract, ChecksumFailureFailsTheEntryAndRemovesItsOutput) {
+    TempFolder folder;
+    const std::string payload = "CORRUPT-ME-PAYLOAD-0123456789";
+    ASSERT_TRUE(writeZipArchive("crc.zip", {{"first.txt", "kept", false},
+                                            {"broken.txt", payload, true},
+                                            {"later.txt", "never reached", false}}));
+    writeWholeFile(folder.file("broken.txt"), "previous");
+    std::string bytes = readWholeFile(folder.file("crc.zip"));
+    size_t at = bytes.find(payload);
+    ASSERT_NE(at, std::string::npos);
+    bytes[at + 3] ^= 0x20;
+    writeWholeFile(folder.file("crc.zip"), bytes);
+
+    Extraction e = extract("crc.zip");
+    EXPECT_EQ(e.result, 0);
+    EXPECT_EQ(e.message, "Extracting crc.zip - error in reading zip file");
+    EXPECT_EQ(readWholeFile(folder.file("first.txt")), "kept");
+    EXPECT_FALSE(exists(folder.file("broken.txt")));
+    EXPECT_FALSE(exists(folder.file("later.txt")));
+
+    unzFile archive = unzOpen(folder.file("crc.zip").c_str());
+    ASSERT_NE(archive, nullptr);
+    ASSERT_EQ(unzGoToNextFile(archive), UNZ_OK);
+    char subMessage[kSubMessageSize];
+    EXPECT_EQ(extractCurrentEntry(archive, subMessage), UNZ_CRCERROR);
+    EXPECT_STREQ(subMessage, "error in reading zip file");
+    unzClose(archive);
+}
+
+TEST(ZipExtract, TruncatedArchiveFails) {
+    TempFolder folder;
+    ASSERT_TRUE(writeZipArchive("cut.zip", {{"big.bin", std::string(200000, 'q'), true}}));
+    std::string bytes = readWholeFile(folder.file("cut.zip"));
+    writeWholeFile(folder.file("cut.zip"), bytes.substr(0, bytes.size() / 2));
+    EXPECT_EQ(extract("cut.zip").result, 0);
+    EXPECT_FALSE(exists(folder.file("big.bin")));
+}
+
+// Names that would land outside the game folder (or on a device) fail the archive before anything
+// of theirs is created; entries before them stay extracted.
+TEST(ZipExtract, NamesLeavingTheFolderFailTheArchive) {
+    TempFolder root;
+    CreateDirectoryA(root.file("game").c_str(), nullptr);
+    SetCurrentDirectoryA(root.file("game").c_str());
+    const char* names[] = {"../escaped.txt", "..\\escaped.txt", "d/../../escaped.txt", "/escaped.txt",
+                           "\\escaped.txt",   "C:escaped.txt",   "C:/escaped.txt",      "escaped.txt:stream",
+                           "../",             "../escaped/",     "NUL",                 "x/nul.txt"};
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(writeZipArchive("slip.zip", {{"ok.txt", "fine", false}, {name, "payload", false}}));
+        Extraction e = extract("slip.zip");
+        EXPECT_EQ(e.result, 0);
+        EXPECT_EQ(e.message, std::string("Extracting slip.zip - can't create extracted file ") + name);
+        EXPECT_EQ(readWholeFile(root.file("game\\ok.txt")), "fine");
+        EXPECT_FALSE(exists(root.file("escaped.txt")));
+        EXPECT_FALSE(exists(root.file("escaped")));
+        EXPECT_FALSE(exists(root.file("game\\x")));
+    }
+    SetCurrentDirectoryA(root.path().c_str());
+}
+
+TEST(ZipExtract, OverlongEntryNameIsRefused) {
+    TempFolder folder;
+    const std::string longName(300, 'n');
+    ASSERT_TRUE(writeZipArchive("long.zip", {{longName, "payload", false}}));
+    Extraction e = extract("long.zip");
+    EXPECT_EQ(e.result, 0);
+    // The entry's part of the message has 256 bytes, so the name is cut there.
+    const std::string subMessage = "can't create extracted file " + longName;
+    EXPECT_EQ(e.message, "Extracting long.zip - " + subMessage.substr(0, 255));
+}
+
+std::string nestedPath(int depth, const char* leaf) {
+    std::string path;
+    for (int i = 0; i < depth; ++i) path += "d" + std::to_string(i) + "/";
+    return path + leaf;
+}
+
+std::string nativeDirectory(int depth) {
+    std::string path;
+    for (int i = 0; i < depth; ++i) path += (i ? "\\d" : "d") + std::to_string(i);
+    return path;
+}
+
+TEST(ZipExtract, MakeDirectoriesStopsAtSixteenLevels) {
+    TempFolder folder;
+    makeDirectories(nestedPath(16, "f.txt").c_str());
+    EXPECT_TRUE(isDirectory(folder.file(nativeDirectory(16))));
+    TempFolder deeper;
+    makeDirectories(nestedPath(17, "f.txt").c_str());
+    EXPECT_TRUE(isDirectory(deeper.file(nativeDirectory(16))));
+    EXPECT_FALSE(isDirectory(deeper.file(nativeDirectory(17))));
+}
+
+TEST(ZipExtract, MakeDirectoriesTakesOnlyTheDirectoryPart) {
+    TempFolder folder;
+    EXPECT_EQ(makeDirectories("plain.txt"), 0);
+    EXPECT_NE(makeDirectories("a\\b/c.txt"), 0);
+    EXPECT_TRUE(isDirectory(folder.file("a\\b")));
+    EXPECT_FALSE(exists(folder.file("a\\b\\c.txt")));
+    EXPECT_EQ(makeDirectories("a/b/c.txt"), 0);  // exists already: the last creation made nothing new
+    EXPECT_EQ(makeDirectories("../up/x.txt"), 0);
+    EXPECT_FALSE(exists(folder.path() + "\\..\\up"));
+}
+
+TEST(ZipExtract, EntriesDeeperThanSixteenLevelsCannotBeCreated) {
+    TempFolder folder;
+    ASSERT_TRUE(writeZipArchive("deep.zip", {{nestedPath(16, "ok.txt"), "sixteen", false},
+                                             {nestedPath(17, "no.txt"), "seventeen", false}}));
+    Extraction e = extract("deep.zip");
+    EXPECT_EQ(e.result, 0);
+    EXPECT_EQ(readWholeFile(folder.file(nativeDirectory(16) + "\\ok.txt")), "sixteen");
+    EXPECT_EQ(e.message, "Extracting deep.zip - can't create extracted file " + nestedPath(17, "no.txt"));
+}
+
+}  // namespace
