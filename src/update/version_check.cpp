@@ -16,12 +16,13 @@ namespace {
 const char kInstallerKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Norvane.exe\\TH";
 const DWORD kRegistryTextSize = 256;
 
-// The registry value as text, NUL-terminated within the buffer whatever the registry holds.
-bool readInstalledInstallerVersion(char (&text)[kRegistryTextSize]) {
+// The registry value as text: up to 256 bytes, NUL-terminated whatever the registry holds (a value
+// of any type, with or without its terminator). A longer value counts as unreadable.
+bool readInstalledInstallerVersion(char (&text)[kRegistryTextSize + 1]) {
     memset(text, 0, sizeof text);
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallerKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
-    DWORD size = sizeof text - 1;  // the last byte stays the terminator
+    DWORD size = kRegistryTextSize;  // the byte beyond stays the terminator
     LONG status = RegQueryValueExA(key, "InstallerVersion", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
     RegCloseKey(key);
     if (status != ERROR_SUCCESS) {
@@ -59,7 +60,7 @@ bool readOwnFileVersion(int version[4]) {
 }
 
 int isInstallerOutdated() {
-    char currentInstallerVersion[kRegistryTextSize];
+    char currentInstallerVersion[kRegistryTextSize + 1];
     if (!readInstalledInstallerVersion(currentInstallerVersion)) return 0;
     VersionQuad installed = readVersionText(currentInstallerVersion);
     VersionQuad latestVersion = readVersionText(gState.latestInstallerVersion);

@@ -1,0 +1,214 @@
+// The manifest parser over whole files: sections, the newer-steps table and its limits, and the
+// bounds that keep overlong words and lines out of the fixed-size fields.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "update/manifest_text.h"
+
+namespace {
+
+struct Parsed {
+    char installerVersion[kVersionTextSize] = {};
+    char launcherVersion[kVersionTextSize] = {};
+    int serverGameVersion = 0;
+    VersionStep steps[kMaxVersionSteps] = {};
+    int totalFileCount = 0;
+
+    ManifestTargets targets() {
+        return ManifestTargets{installerVersion, launcherVersion, &serverGameVersion, steps, &totalFileCount};
+    }
+    int storedSteps() const {
+        int count = 0;
+        while (count < kMaxVersionSteps && steps[count].version != 0) ++count;
+        return count;
+    }
+};
+
+void parse(Parsed* parsed, const std::string& text, int localGameVersion) {
+    FILE* file = tmpfile();
+    ASSERT_NE(file, nullptr);
+    fwrite(text.data(), 1, text.size(), file);
+    rewind(file);
+    readManifestFile(file, parsed->targets(), localGameVersion);
+    fclose(file);
+}
+
+std::string names(int count, const char* stem) {
+    std::string line;
+    for (int i = 0; i < count; ++i) line += " " + std::string(stem) + std::to_string(i) + ".zip";
+    return line;
+}
+
+TEST(ManifestText, ReadsTheExampleManifest) {
+    Parsed p;
+    parse(&p,
+          "[INSTALLER]\n1.0.0.3\n[LAUNCHER]\n0.0.0.5\n[PLAYER]\n10001 Patch10001.zip\n"
+          "10002 Patch10002_a.zip Patch10002_b.zip\n10003 Data/Table.dat Patch10003.zip\n",
+          10000);
+    EXPECT_STREQ(p.installerVersion, "1.0.0.3");
+    EXPECT_STREQ(p.launcherVersion, "0.0.0.5");
+    EXPECT_EQ(p.serverGameVersion, 10003);
+    ASSERT_EQ(p.storedSteps(), 3);
+    EXPECT_EQ(p.totalFileCount, 5);
+    EXPECT_EQ(p.steps[1].version, 10002);
+    EXPECT_EQ(p.steps[1].fileCount, 2);
+    EXPECT_STREQ(p.steps[1].files[1], "Patch10002_b.zip");
+    EXPECT_STREQ(p.steps[2].files[0], "Data/Table.dat");
+    EXPECT_STREQ(p.steps[2].files[2], "");
+}
+
+struct StepCase {
+    const char* name;
+    std::string manifest;
+    int localGameVersion;
+    int serverGameVersion;
+    std::vector<int> storedVersions;
+    std::vector<int> fileCounts;
+    int totalFileCount;
+};
+
+TEST(ManifestText, StoresOnlyNewerStepsInFileOrder) {
+    const StepCase cases[] = {
+        {"only newer", "[PLAYER]\n10001 a\n10002 b c\n10003 d e\n10004 f\n", 10002, 10004, {10003, 10004}, {2, 1}, 3},
+        {"no names", "[PLAYER]\n10005\n", 10004, 10005, {10005}, {0}, 0},
+        {"last nonzero, not largest", "[PLAYER]\n10003 a\n10002 b\n0 c\nxyz d\n", 10000, 10002, {10003, 10002},
+         {1, 1}, 2},
+        {"seventeen names keep sixteen", "[PLAYER]\n10001" + names(17, "n") + "\n", 0, 10001, {10001}, {16}, 16},
+        {"header restarts the table", "[PLAYER]\n10001 a\n10002 b\n[PLAYER]\n10003 c\n", 0, 10003, {10003}, {1}, 1},
+        {"lines before any header", "10001 a\n[PLAYER]\n10002 b\n", 0, 10002, {10002}, {1}, 1},
+        {"lower-case header is a step line", "[PLAYER]\n10001 a\n[installer]\n10002 b\n", 0, 10002,
+         {10001, 10002}, {1, 1}, 2},
+        {"words after a header are not read", "[PLAYER] 10001 a\n10002 b\n", 0, 10002, {10002}, {1}, 1},
+        {"negative and none", "[PLAYER]\n-5 a\n10001 b\n", -10, 10001, {-5, 10001}, {1, 1}, 2},
+        {"number out of range skipped", "[PLAYER]\n10001 a\n99999999999 b\n", 0, 10001, {10001}, {1}, 1},
+        {"crlf line ends", "[PLAYER]\r\n10001 a.zip\r\n10002 b.zip\r\n", 10001, 10002, {10002}, {1}, 1},
+        {"no final line feed", "[PLAYER]\n10001 a.zip", 0, 10001, {10001}, {1}, 1},
+    };
+    for (const StepCase& c : cases) {
+        Parsed p;
+        parse(&p, c.manifest, c.localGameVersion);
+        EXPECT_EQ(p.serverGameVersion, c.serverGameVersion) << c.name;
+        ASSERT_EQ(p.storedSteps(), static_cast<int>(c.storedVersions.size())) << c.name;
+        for (size_t i = 0; i < c.storedVersions.size(); ++i) {
+            EXPECT_EQ(p.steps[i].version, c.storedVersions[i]) << c.name;
+            EXPECT_EQ(p.steps[i].fileCount, c.fileCounts[i]) << c.name;
+        }
+        EXPECT_EQ(p.totalFileCount, c.totalFileCount) << c.name;
+    }
+}
+
+TEST(ManifestText, VersionTextsTakeTheLastNonBlankLineAndOtherwiseKeepTheirValue) {
+    Parsed p;
+    parse(&p, "[INSTALLER]\n1.0.0.1\n1.0.0.2 trailing words\n\n   \n[LAUNCHER]\n0.0.0.4\n", 0);
+    EXPECT_STREQ(p.installerVersion, "1.0.0.2");
+    EXPECT_STREQ(p.launcherVersion, "0.0.0.4");
+
+    parse(&p, "[PLAYER]\n10001 a\n", 0);
+    EXPECT_STREQ(p.installerVersion, "1.0.0.2");
+    EXPECT_STREQ(p.launcherVersion, "0.0.0.4");
+
+    Parsed fresh;
+    parse(&fresh, "[PLAYER]\n10001 a\n", 0);
+    EXPECT_STREQ(fresh.installerVersion, "");
+    EXPECT_STREQ(fresh.launcherVersion, "");
+}
+
+TEST(ManifestText, StopsReadingAfterAHundredStoredSteps) {
+    std::string manifest = "[INSTALLER]\n1.0.0.1\n[PLAYER]\n";
+    for (int v = 10001; v <= 10150; ++v) manifest += std::to_string(v) + " p" + std::to_string(v) + ".zip\n";
+    manifest += "[INSTALLER]\n9.9.9.9\n";
+    Parsed p;
+    parse(&p, manifest, 10000);
+    EXPECT_EQ(p.storedSteps(), kMaxVersionSteps);
+    EXPECT_EQ(p.steps[kMaxVersionSteps - 1].version, 10100);
+    EXPECT_EQ(p.serverGameVersion, 10100);
+    EXPECT_EQ(p.totalFileCount, 100);
+    EXPECT_STREQ(p.installerVersion, "1.0.0.1");
+}
+
+TEST(ManifestText, ATenThousandLineManifestStaysWithinTheTable) {
+    std::string manifest = "[PLAYER]\n";
+    for (int v = 1; v <= 10000; ++v) manifest += std::to_string(v) + names(16, "f") + "\n";
+    Parsed p;
+    parse(&p, manifest, 9950);
+    EXPECT_EQ(p.storedSteps(), 50);
+    EXPECT_EQ(p.totalFileCount, 50 * 16);
+    EXPECT_EQ(p.serverGameVersion, 10000);
+
+    Parsed all;
+    parse(&all, manifest, 0);
+    EXPECT_EQ(all.storedSteps(), kMaxVersionSteps);
+    EXPECT_EQ(all.serverGameVersion, 100);
+}
+
+TEST(ManifestText, OverlongVersionWordsAreRefusedNotCut) {
+    std::string longest(kVersionTextSize - 1, '1');
+    std::string overlong(kVersionTextSize, '2');
+    Parsed p;
+    parse(&p, "[INSTALLER]\n" + longest + "\n[LAUNCHER]\n0.0.0.5\n" + overlong + "\n", 0);
+    EXPECT_EQ(std::string(p.installerVersion), longest);
+    EXPECT_STREQ(p.launcherVersion, "0.0.0.5");
+
+    Parsed q;
+    parse(&q, "[INSTALLER]\n" + overlong + "\n", 0);
+    EXPECT_STREQ(q.installerVersion, "");
+}
+
+TEST(ManifestText, AFileNameLongerThanTheFieldMakesItsLineMalformed) {
+    std::string longest(kStepFileNameSize - 1, 'a');
+    std::string overlong(kStepFileNameSize, 'b');
+    Parsed p;
+    parse(&p,
+          "[PLAYER]\n10001 " + longest + "\n10002 ok.zip " + overlong + " more.zip\n10003 c.zip\n"
+          "10004" + names(16, "g") + " " + overlong + "\n",
+          0);
+    ASSERT_EQ(p.storedSteps(), 3);
+    EXPECT_EQ(std::string(p.steps[0].files[0]), longest);
+    EXPECT_EQ(p.steps[1].version, 10003);
+    EXPECT_EQ(p.steps[2].version, 10004);  // an overlong name beyond the sixteenth is ignored like the rest
+    EXPECT_EQ(p.steps[2].fileCount, 16);
+    EXPECT_EQ(p.serverGameVersion, 10004);
+    EXPECT_EQ(p.totalFileCount, 1 + 1 + 16);
+}
+
+TEST(ManifestText, LinesLongerThanAPieceAreSkippedWhole) {
+    // 5,000 characters: its tail pieces would otherwise read as lines, "10009" among them.
+    std::string longLine = "10005";
+    while (longLine.size() < 5000) longLine += " Data/10009x.zip";
+    std::string exact = "10002 " + std::string(kManifestPieceLength - 6, 'e');
+    std::string oneMore = "10003 " + std::string(kManifestPieceLength - 5, 'f');
+    Parsed p;
+    parse(&p, "[PLAYER]\n10001 a\n" + longLine + "\n" + exact + "\n" + oneMore + "\n10004 b\n", 0);
+    ASSERT_EQ(exact.size(), static_cast<size_t>(kManifestPieceLength));
+    ASSERT_EQ(p.storedSteps(), 2);
+    EXPECT_EQ(p.steps[0].version, 10001);
+    EXPECT_EQ(p.steps[1].version, 10004);
+    EXPECT_EQ(p.serverGameVersion, 10004);
+
+    // A line of exactly one piece, padded with blanks, is read whole.
+    std::string fits = "10002 " + std::string(kStepFileNameSize - 1, 'n') + std::string(kManifestPieceLength - 6 - 127, ' ');
+    Parsed q;
+    parse(&q, "[PLAYER]\n" + fits + "\n", 0);
+    ASSERT_EQ(q.storedSteps(), 1);
+    EXPECT_EQ(q.steps[0].fileCount, 1);
+}
+
+TEST(ManifestText, HeaderLinesAreHandledLineByLine) {
+    Parsed p;
+    ManifestReader reader;
+    beginManifest(&reader, p.targets(), 0);
+    EXPECT_TRUE(readManifestLine(&reader, "[LAUNCHER]"));
+    EXPECT_TRUE(readManifestLine(&reader, "0.0.0.7\n"));
+    EXPECT_TRUE(readManifestLine(&reader, "[PLAYER]\n"));
+    for (int v = 1; v <= kMaxVersionSteps; ++v) EXPECT_TRUE(readManifestLine(&reader, std::to_string(v).c_str()));
+    EXPECT_FALSE(readManifestLine(&reader, ""));
+    EXPECT_TRUE(readManifestLine(&reader, "[PLAYER]"));  // a header still restarts the table
+    EXPECT_EQ(p.storedSteps(), 0);
+    EXPECT_STREQ(p.launcherVersion, "0.0.0.7");
+}
+
+}  // namespace

@@ -1,0 +1,18 @@
+# Tests of the transfer side of the update engine: URL splitting, version texts, the manifest parser,
+# downloads against the local HTTPS patch server, and the registry-based installer check.
+vyr_unit_test(url_test SOURCES url_test.cpp)
+vyr_unit_test(version_text_test SOURCES version_text_test.cpp)
+vyr_unit_test(manifest_text_test SOURCES manifest_text_test.cpp)
+
+if(WIN32)
+  vyr_unit_test(net_transfer_test SOURCES net_transfer_test.cpp FIXTURES patch_server)
+  vyr_unit_test(net_manifest_fetch_test SOURCES net_manifest_fetch_test.cpp FIXTURES patch_server)
+
+  # The installer check reads one fixed HKLM value of the shared Wine prefix, which the hand-off
+  # end-to-end test also writes and every launcher run reads: these tests hold the desktop lock too.
+  add_executable(version_check_test version_check_test.cpp version_check_test.rc)
+  target_link_libraries(version_check_test PRIVATE vyr_win32 gtest_main)
+  target_include_directories(version_check_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  gtest_discover_tests(version_check_test DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       PROPERTIES RESOURCE_LOCK "installer_registry;desktop")
+endif()
