@@ -204,7 +204,7 @@ TEST_F(Worker, NamesLeavingTheFolderAreNeverRequested) {
     serve("escape.bin", "payload");
     const std::string names[] = {"../" + name("escape.bin"), "..\\escape.bin", "C:/escape.bin",
                                  "/escape.bin", "\\\\127.0.0.1\\share\\escape.bin", "escape.bin:ads",
-                                 name("a/../../escape.bin")};
+                                 name("a/../../escape.bin"), name("folder/")};
     for (const std::string& bad : names) {
         SCOPED_TRACE(bad);
         gState.buttonState[0] = 0;

@@ -155,8 +155,11 @@ int fetchIntoTempFile(Transfer* t, const char* url, const char* fileName) {
 }  // namespace
 
 int downloadPatchFile(const char* fileName, const char* subfolder) {
-    // A name that could land outside the launcher's folder is never opened, nor requested.
-    if (!isSafeRelativePath(fileName)) return failDownload("Creating file failed. (%s)", fileName);
+    // A name that could land outside the launcher's folder, or that names a folder, is never
+    // opened nor requested.
+    size_t nameLength = strlen(fileName);
+    bool namesFolder = nameLength > 0 && (fileName[nameLength - 1] == '/' || fileName[nameLength - 1] == '\\');
+    if (!isSafeRelativePath(fileName) || namesFolder) return failDownload("Creating file failed. (%s)", fileName);
     char url[kUrlSize];
     const char* base = settingText(SettingText::PatchBaseUrl);
     int urlLength = subfolder != nullptr ? snprintf(url, sizeof url, "%s%s%s", base, subfolder, fileName)
