@@ -6,3 +6,7 @@ if(WIN32)
   vyr_unit_test(ui_compositor_test SOURCES ui_compositor_test.cpp)
   vyr_unit_test(ui_window_test SOURCES ui_window_test.cpp)
 endif()
+if(WIN32)
+  # Needs no patch server: nothing may listen on the test port while it runs.
+  vyr_e2e_test(ui_window_e2e e2e/test_window.py)
+endif()
