@@ -1,0 +1,104 @@
+#!/usr/bin/env python3
+"""The game update end to end, against the local HTTPS patch server: a game at 10005 is patched to 10007
+with plain files and archives (nested folders, a mixed-case ".ZIP", a delete list) and ends ready, and
+Start runs the game; a missing file on the second step stops the update with the first step kept."""
+import os
+import stat
+import sys
+import zipfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+
+START = (70, 398)
+CANCEL = (382, 383)
+PATCH_PATH = "Setup/live/StandaloneWindows64"
+SERVED = "e2e-update"  # this test's folder below Player/, apart from other tests' files
+
+
+class UpdateTests(harness.TestCase):
+    def setUp(self):
+        sys.path.insert(0, os.path.join(self.source_dir, "tools"))
+        import make_demo_patches
+        self.read_config_version = make_demo_patches.read_config_version
+        self.patch_dir = os.path.join(self.build_dir, "www", *PATCH_PATH.split("/"))
+        self.player_dir = os.path.join(self.patch_dir, "Player", SERVED)
+        os.makedirs(self.player_dir, exist_ok=True)
+        for name in os.listdir(self.player_dir):
+            path = os.path.join(self.player_dir, name)
+            if os.path.isfile(path):
+                os.remove(path)
+
+    def serve(self, name, data):
+        path = os.path.join(self.player_dir, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+
+    def serve_zip(self, name, entries):
+        path = os.path.join(self.player_dir, name)
+        with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
+            for entry, data in entries:
+                if data is None:
+                    archive.writestr(zipfile.ZipInfo(entry), b"")
+                else:
+                    archive.writestr(entry, data)
+
+    def serve_manifest(self, player_lines):
+        text = "[INSTALLER]\n1.0.0.0\n[LAUNCHER]\n0.0.0.5\n[PLAYER]\n" + "".join(l + "\n" for l in player_lines)
+        with open(os.path.join(self.patch_dir, "LauncherPatchInfo.txt"), "w", newline="\n") as f:
+            f.write(text)
+
+    def start_at_10005(self, session):
+        with open(os.path.join(self.source_dir, "tests", "data", "config_fixture_10005.bin"), "rb") as f:
+            session.write_file("config", f.read())
+        session.write_file("Movies/old_intro.dat", b"retired by 10007")
+        session.launch()
+        session.wait_window()
+
+    def test_patches_from_10005_to_10007_and_starts_the_game(self):
+        self.serve("Data/table.dat", os.urandom(600000))
+        self.serve_zip("Patch10006.zip", [("Maps/World/Caves/cave1.map", b"cave" * 50000),
+                                          ("Maps/region.map", b"region")])
+        self.serve_zip("Patch10007.ZIP", [("Movies/", None), ("Movies/New/", None),
+                                          ("Movies/New/intro.dat", b"intro" * 40000),
+                                          ("delete.txt", b"Movies/old_intro.dat\n")])
+        table = open(os.path.join(self.player_dir, "Data", "table.dat"), "rb").read()
+        self.serve_manifest(["10004 old.zip",
+                             "10006 %s/Data/table.dat %s/Patch10006.zip" % (SERVED, SERVED),
+                             "10007 %s/Patch10007.ZIP" % SERVED])
+        with harness.Session(stub_game=True) as s:
+            self.start_at_10005(s)
+            status = s.wait_status("Ready to start the game", timeout=90)
+            self.assertIn("10007", status)
+            self.assertEqual(self.read_config_version(s.path("config")), 10007)
+            self.assertEqual(s.read_file(SERVED + "/Data/table.dat"), table)
+            self.assertEqual(s.read_file("Maps/World/Caves/cave1.map"), b"cave" * 50000)
+            self.assertEqual(s.read_file("Movies/New/intro.dat"), b"intro" * 40000)
+            for gone in ("Movies/old_intro.dat", "delete.txt", SERVED + "/Patch10006.zip",
+                         SERVED + "/Patch10007.ZIP"):
+                self.assertFalse(s.exists(gone), gone)
+            # The worker keeps the game executable read-only after every file.
+            self.assertFalse(os.stat(s.path("Norvane.exe")).st_mode & stat.S_IWUSR)
+            s.click(*START)
+            self.assertIsNotNone(s.recorded_args("Norvane.exe"), "Start did not run the game")
+            self.assertEqual(s.wait_exit(10), 0)
+
+    def test_missing_file_on_the_second_step_keeps_the_first(self):
+        self.serve("first.dat", b"first step")
+        self.serve_manifest(["10006 %s/first.dat" % SERVED, "10007 %s/missing.dat" % SERVED])
+        with harness.Session(stub_game=True) as s:
+            self.start_at_10005(s)
+            status = s.wait_status("Downloading failed", timeout=60)
+            self.assertIn("404", status)
+            self.assertEqual(s.read_file(SERVED + "/first.dat"), b"first step")
+            self.assertEqual(self.read_config_version(s.path("config")), 10006)
+            s.click(*START)  # disabled after the failure
+            self.assertIsNone(s.recorded_args("Norvane.exe", timeout=2))
+            self.assertTrue(s.running())
+            s.click(*CANCEL)
+            self.assertEqual(s.wait_exit(10), 0)
+
+
+if __name__ == "__main__":
+    harness.main()
