@@ -4,8 +4,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include <iowin32.h>
 
@@ -163,6 +166,27 @@ bool isEmptyArchive(const char* archivePath) {
     return atEnd && memcmp(record, kEndSignature, 4) == 0 && memcmp(record + 4, kNoEntries, 6) == 0;
 }
 
+// A crafted archive can point many entries at one compressed stream, so that a file of a few
+// megabytes unpacks to terabytes. Entries of real archives never share data, so the archive is
+// refused when the data ranges of any two entries overlap. Entries whose data cannot be located are
+// left to the extraction pass, which reports them.
+bool entriesShareData(unzFile archive, uLong entryCount) {
+    std::vector<std::pair<ZPOS64_T, ZPOS64_T>> ranges;
+    int err = unzGoToFirstFile(archive);
+    for (uLong i = 0; i < entryCount && err == UNZ_OK; ++i, err = unzGoToNextFile(archive)) {
+        unz_file_info64 info;
+        if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) continue;
+        if (info.compressed_size == 0 || unzOpenCurrentFile(archive) != UNZ_OK) continue;
+        ZPOS64_T start = unzGetCurrentFileZStreamPos64(archive);
+        unzCloseCurrentFile(archive);
+        ranges.emplace_back(start, start + info.compressed_size);
+    }
+    std::sort(ranges.begin(), ranges.end());
+    for (size_t i = 1; i < ranges.size(); ++i)
+        if (ranges[i].first < ranges[i - 1].second) return true;
+    return false;
+}
+
 void publish(ExtractMessageSink sink, const char* message) {
     if (sink != nullptr) sink(message);
 }
@@ -190,6 +214,15 @@ int extractArchive(const char* archivePath, char* message, size_t messageSize, E
         writeArchiveMessage("Extracting %s - error in getting information", archivePath, message, messageSize, sink);
         return 0;
     }
+    if (entriesShareData(archive, globalInfo.number_entry)) {
+        unzClose(archive);
+        writeArchiveMessage("Extracting %s - ", archivePath, message, messageSize, sink);
+        size_t used = strlen(message);
+        snprintf(message + used, messageSize - used, "%s", "error in reading zip file");
+        publish(sink, message);
+        return 0;
+    }
+    unzGoToFirstFile(archive);
     for (uLong i = 0; i < globalInfo.number_entry; ++i) {
         if (i > 0 && unzGoToNextFile(archive) != UNZ_OK) {
             unzClose(archive);
