@@ -19,5 +19,6 @@ if(WIN32)
   vyr_unit_test(worker_download_test SOURCES worker_download_test.cpp FIXTURES patch_server)
   target_link_libraries(worker_download_test PRIVATE vyr_zip_writer)
 
-  vyr_e2e_test(e2e_update e2e/test_update.py FIXTURES_REQUIRED patch_server)
+  # Alone: unit tests sharing the Wine prefix at the same time have ended the launcher mid-run.
+  vyr_e2e_test(e2e_update e2e/test_update.py FIXTURES_REQUIRED patch_server RUN_SERIAL TRUE)
 endif()

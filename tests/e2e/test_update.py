@@ -95,7 +95,7 @@ class UpdateTests(harness.TestCase):
             self.assertEqual(self.read_config_version(s.path("config")), 10006)
             s.click(*START)  # disabled after the failure
             self.assertIsNone(s.recorded_args("Norvane.exe", timeout=2))
-            self.assertTrue(s.running())
+            self.assertTrue(s.running(), "the launcher ended with code %s" % s.proc.poll())
             s.click(*CANCEL)
             self.assertEqual(s.wait_exit(10), 0)
 
