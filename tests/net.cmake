@@ -16,3 +16,9 @@ if(WIN32)
   gtest_discover_tests(version_check_test DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        PROPERTIES RESOURCE_LOCK "installer_registry;desktop")
 endif()
+
+if(WIN32)
+  vyr_e2e_test(e2e_handoff e2e/test_handoff.py FIXTURES_REQUIRED patch_server)
+  # It writes the installer's registry value, which the version check tests read.
+  set_tests_properties(e2e_handoff PROPERTIES RESOURCE_LOCK "desktop;installer_registry")
+endif()

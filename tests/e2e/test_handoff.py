@@ -1,0 +1,136 @@
+#!/usr/bin/env python3
+"""The manifest decisions end to end, against the local HTTPS patch server: a current game is ready to
+start, a newer launcher or installer in the manifest hands the run to Updater with its command line, and
+a manifest that cannot be fetched leaves the game-version decision to the installed version alone."""
+import os
+import re
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+
+START = (70, 398)
+PATCH_PATH = "Setup/live/StandaloneWindows64"
+INSTALLER_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\Norvane.exe\TH"
+
+
+def base_url():
+    return "https://127.0.0.1:%s/%s" % (os.environ["VYR_TEST_PORT"], PATCH_PATH)
+
+
+class HandOffTests(harness.TestCase):
+    def setUp(self):
+        self.patch_dir = os.path.join(self.build_dir, "www", *PATCH_PATH.split("/"))
+        os.makedirs(self.patch_dir, exist_ok=True)
+        self.manifest = os.path.join(self.patch_dir, "LauncherPatchInfo.txt")
+        self.addCleanup(self.remove_fault)
+        self.remove_fault()
+
+    # ---- server and registry --------------------------------------------------------------------
+    def serve_manifest(self, text, fault=None):
+        with open(self.manifest, "w", newline="\n") as f:
+            f.write(text)
+        self.remove_fault()
+        if fault:
+            with open(self.manifest + ".fault", "w") as f:
+                f.write(fault + "\n")
+
+    def remove_fault(self):
+        try:
+            os.remove(self.manifest + ".fault")
+        except FileNotFoundError:
+            pass
+
+    def set_installed_installer(self, session, version):
+        """Writes (or, with None, deletes) the installer's registry value in the test Wine prefix. It runs
+        on the session's display: a Wine program started without one would leave the prefix's desktop
+        without a display for the launcher that follows."""
+        env = session.env
+        if version is None:
+            command = ["wine", "reg", "delete", INSTALLER_KEY, "/f"]
+        else:
+            command = ["wine", "reg", "add", INSTALLER_KEY, "/v", "InstallerVersion", "/t", "REG_SZ", "/d",
+                       version, "/f"]
+        result = subprocess.run(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if version is not None:
+            self.assertEqual(result.returncode, 0, "reg add failed")
+
+    def session(self, installed_installer=None, **options):
+        """A harness session whose registry holds the given installer version (none: no value),
+        cleared again when the session ends."""
+        s = harness.Session(**options).__enter__()
+        self.addCleanup(self.end_session, s)
+        self.set_installed_installer(s, installed_installer)
+        return s
+
+    def end_session(self, s):
+        if s.display:
+            self.set_installed_installer(s, None)
+            s.__exit__(None, None, None)
+            s.display = None
+
+    def installed_config(self, version):
+        with open(os.path.join(self.source_dir, "tests", "data", "config_fixture_%d.bin" % version), "rb") as f:
+            return f.read()
+
+    # ---- cases ----------------------------------------------------------------------------------
+    def test_a_current_game_is_ready_and_start_runs_it(self):
+        self.serve_manifest("[INSTALLER]\n1.0.0.3\n[LAUNCHER]\n0.0.0.5\n[PLAYER]\n10004 a.zip\n10005 b.zip\n")
+        s = self.session("1.0.0.3", stub_game=True, stub_updater=True)
+        s.write_file("config", self.installed_config(10005))
+        s.launch()
+        s.wait_window()
+        status = s.wait_status("Ready to start the game")
+        self.assertIn("10005", status)
+        s.click(*START)
+        self.assertIsNotNone(s.recorded_args("Norvane.exe"), "Start did not run the game")
+        self.assertEqual(s.wait_exit(10), 0)
+        self.assertFalse(s.exists("Updater.exe.args.txt"))
+        with open(self.manifest, "rb") as served:
+            self.assertEqual(s.read_file("update.dat").replace(b"\r\n", b"\n"), served.read())
+
+    def hand_off(self, manifest, installed_installer=None):
+        """Runs the launcher to its hand-off; answers the command line Updater was given."""
+        self.serve_manifest(manifest)
+        s = self.session(installed_installer, stub_updater=True)
+        s.write_file("config", self.installed_config(10005))
+        s.launch()
+        recorded = s.recorded_args("Updater.exe", timeout=60)
+        self.assertIsNotNone(recorded, "Updater was not started")
+        self.assertEqual(s.wait_exit(20), 0)
+        return recorded
+
+    def test_a_newer_launcher_hands_over_with_the_process_id(self):
+        recorded = self.hand_off("[LAUNCHER]\n0.0.0.6\n[PLAYER]\n10005\n")
+        match = re.fullmatch(r"\s*(\S+)\s+Launcher (\d+) 0\.0\.0\.6 (\S+)\s*", recorded)
+        self.assertIsNotNone(match, recorded)
+        self.assertTrue(match.group(1).strip('"').lower().endswith("updater"), recorded)
+        self.assertGreater(int(match.group(2)), 0)
+        self.assertEqual(match.group(3), base_url())
+
+    def test_a_newer_installer_hands_over_first(self):
+        recorded = self.hand_off("[INSTALLER]\n1.0.0.4\n[LAUNCHER]\n0.0.0.6\n[PLAYER]\n10005\n",
+                                 installed_installer="1.0.0.3")
+        self.assertRegex(recorded, r"^\s*\S*Updater\S*\s+Installer 0 1\.0\.0\.4 %s\s*$" % re.escape(base_url()))
+
+    def test_an_unfetchable_manifest_leaves_the_decision_to_the_installed_version(self):
+        # The connection drops mid-manifest, so the fetch fails: no hand-off, and the server's version
+        # stays 0, which blocks an installed 10005 and lets an installed 7 finish as ready.
+        manifest = "[INSTALLER]\n9.0.0.0\n[LAUNCHER]\n9.0.0.0\n[PLAYER]\n10005\n" + "# padding\n" * 50
+        for installed, expected in ((10005, "Please download the installer client again"),
+                                    (7, "Ready to start the game")):
+            with self.subTest(installed=installed):
+                self.serve_manifest(manifest, fault="drop-half")
+                s = self.session("1.0.0.0", stub_updater=True)
+                s.write_file("config", self.installed_config(installed))
+                s.launch()
+                s.wait_window()
+                s.wait_status(expected)
+                self.assertTrue(s.running())
+                self.assertFalse(s.exists("Updater.exe.args.txt"))
+                self.end_session(s)
+
+
+if __name__ == "__main__":
+    harness.main()
