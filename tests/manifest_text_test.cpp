@@ -84,6 +84,7 @@ TEST(ManifestText, StoresOnlyNewerStepsInFileOrder) {
          {10001, 10002}, {1, 1}, 2},
         {"words after a header are not read", "[PLAYER] 10001 a\n10002 b\n", 0, 10002, {10002}, {1}, 1},
         {"negative and none", "[PLAYER]\n-5 a\n10001 b\n", -10, 10001, {-5, 10001}, {1, 1}, 2},
+        {"zero is never a step", "[PLAYER]\nxyz a\n0 b\n\n10001 c\n", -12, 10001, {10001}, {1}, 1},
         {"number out of range skipped", "[PLAYER]\n10001 a\n99999999999 b\n", 0, 10001, {10001}, {1}, 1},
         {"crlf line ends", "[PLAYER]\r\n10001 a.zip\r\n10002 b.zip\r\n", 10001, 10002, {10002}, {1}, 1},
         {"no final line feed", "[PLAYER]\n10001 a.zip", 0, 10001, {10001}, {1}, 1},

@@ -92,7 +92,8 @@ void storeStep(ManifestReader* reader, const StepLine& step) {
 void readStepLine(ManifestReader* reader, const char* line) {
     StepLine step;
     if (!splitStepLine(line, &step)) return;
-    if (step.version != 0) *reader->targets.serverGameVersion = step.version;
+    if (step.version == 0) return;  // a stored 0 would end the table, also below a negative installed version
+    *reader->targets.serverGameVersion = step.version;
     if (step.version > reader->localGameVersion) storeStep(reader, step);
 }
 
