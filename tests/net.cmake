@@ -18,7 +18,7 @@ if(WIN32)
 endif()
 
 if(WIN32)
-  vyr_e2e_test(e2e_handoff e2e/test_handoff.py FIXTURES_REQUIRED patch_server)
+  vyr_e2e_test(e2e_handoff e2e/test_handoff.py)
   # It writes the installer's registry value, which the version check tests read. Alone: a Wine program
   # started without a display while the launcher starts leaves the prefix's desktop without one.
   set_tests_properties(e2e_handoff PROPERTIES RESOURCE_LOCK "desktop;installer_registry" RUN_SERIAL TRUE)

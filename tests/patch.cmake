@@ -20,5 +20,5 @@ if(WIN32)
   target_link_libraries(worker_download_test PRIVATE vyr_zip_writer)
 
   # Alone: unit tests sharing the Wine prefix at the same time have ended the launcher mid-run.
-  vyr_e2e_test(e2e_update e2e/test_update.py FIXTURES_REQUIRED patch_server RUN_SERIAL TRUE)
+  vyr_e2e_test(e2e_update e2e/test_update.py)
 endif()

@@ -19,6 +19,7 @@
 #include "update/manifest.h"
 #include "update/update_worker.h"
 #include "update/version_check.h"
+#include "update/version_text.h"
 
 namespace {
 
@@ -136,17 +137,17 @@ bool updateDatExists() {
     return true;
 }
 
-// Starts Updater with the given command line and ends the run (exit code 0 either way).
-int handOffToUpdater(const char* pattern, int processId, const char* version) {
+// Starts Updater with the hand-off's command line and ends the run (exit code 0 either way).
+int handOffToUpdater(HandOff kind, int processId, const char* version) {
     char commandLineBuffer[256] = {};
-    int needed = snprintf(commandLineBuffer, sizeof commandLineBuffer, pattern, processId, version,
-                          settingText(SettingText::PatchBaseUrl));
+    bool fits = formatUpdaterCommandLine(commandLineBuffer, sizeof commandLineBuffer, kind, processId, version,
+                                         settingText(SettingText::PatchBaseUrl));
     DWORD error = 0;
     STARTUPINFOA startupInfo{};
     startupInfo.cb = sizeof startupInfo;
     PROCESS_INFORMATION processInfo{};
-    if (needed < 0 || needed >= static_cast<int>(sizeof commandLineBuffer)) {
-        error = ERROR_BUFFER_OVERFLOW;  // a cut command line would name the wrong version or server
+    if (!fits) {
+        error = ERROR_BUFFER_OVERFLOW;
     } else if (!CreateProcessA(nullptr, commandLineBuffer, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
                                nullptr, &startupInfo, &processInfo)) {
         error = GetLastError();
@@ -258,9 +259,9 @@ int runLauncher(HINSTANCE instance, const char* commandLineText) {
         setStatusText(settingText(SettingText::MsgServerUnreachable));
         gState.buttonState[0] = 3;
     }
-    if (isInstallerOutdated()) return handOffToUpdater("Updater Installer %d %s %s", 0, gState.latestInstallerVersion);
+    if (isInstallerOutdated()) return handOffToUpdater(HandOff::Installer, 0, gState.latestInstallerVersion);
     if (isLauncherOutdated())
-        return handOffToUpdater("Updater Launcher %d %s %s", static_cast<int>(GetCurrentProcessId()),
+        return handOffToUpdater(HandOff::Launcher, static_cast<int>(GetCurrentProcessId()),
                                 gState.latestLauncherVersion);
     decideGameVersion();
 

@@ -63,7 +63,16 @@ def main():
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 
+PATCH_PATH = "Setup/live/StandaloneWindows64"
+
+
 class TestCase(unittest.TestCase):
+    """Every case starts from an empty manifest on the test server (a fresh game then ends ready with
+    version 1), so that no case sees what an earlier one served."""
+
+    def setUp(self):
+        self.serve_manifest("")
+
     @property
     def build_dir(self):
         return BUILD_DIR
@@ -71,6 +80,24 @@ class TestCase(unittest.TestCase):
     @property
     def source_dir(self):
         return SOURCE_DIR
+
+    @property
+    def patch_dir(self):
+        """The server's folder behind the compiled patch base URL."""
+        path = os.path.join(BUILD_DIR, "www", *PATCH_PATH.split("/"))
+        os.makedirs(path, exist_ok=True)
+        return path
+
+    def serve_manifest(self, text, fault=None):
+        """Serves text as the manifest; fault names one of the server's fault modes for it."""
+        manifest = os.path.join(self.patch_dir, "LauncherPatchInfo.txt")
+        with open(manifest, "w", newline="\n") as f:
+            f.write(text)
+        if fault:
+            with open(manifest + ".fault", "w") as f:
+                f.write(fault + "\n")
+        elif os.path.exists(manifest + ".fault"):
+            os.remove(manifest + ".fault")
 
 
 def wine_prefix():

@@ -11,37 +11,20 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 
 START = (70, 398)
-PATCH_PATH = "Setup/live/StandaloneWindows64"
 INSTALLER_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\Norvane.exe\TH"
 
 
 def base_url():
-    return "https://127.0.0.1:%s/%s" % (os.environ["VYR_TEST_PORT"], PATCH_PATH)
+    return "https://127.0.0.1:%s/%s" % (os.environ["VYR_TEST_PORT"], harness.PATCH_PATH)
 
 
 class HandOffTests(harness.TestCase):
     def setUp(self):
-        self.patch_dir = os.path.join(self.build_dir, "www", *PATCH_PATH.split("/"))
-        os.makedirs(self.patch_dir, exist_ok=True)
+        super().setUp()
         self.manifest = os.path.join(self.patch_dir, "LauncherPatchInfo.txt")
-        self.addCleanup(self.remove_fault)
-        self.remove_fault()
+        self.addCleanup(self.serve_manifest, "")
 
-    # ---- server and registry --------------------------------------------------------------------
-    def serve_manifest(self, text, fault=None):
-        with open(self.manifest, "w", newline="\n") as f:
-            f.write(text)
-        self.remove_fault()
-        if fault:
-            with open(self.manifest + ".fault", "w") as f:
-                f.write(fault + "\n")
-
-    def remove_fault(self):
-        try:
-            os.remove(self.manifest + ".fault")
-        except FileNotFoundError:
-            pass
-
+    # ---- registry -------------------------------------------------------------------------------
     def set_installed_installer(self, session, version):
         """Writes (or, with None, deletes) the installer's registry value in the test Wine prefix. It runs
         on the session's display: a Wine program started without one would leave the prefix's desktop

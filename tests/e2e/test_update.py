@@ -12,16 +12,15 @@ import harness  # noqa: E402
 
 START = (70, 398)
 CANCEL = (382, 383)
-PATCH_PATH = "Setup/live/StandaloneWindows64"
 SERVED = "e2e-update"  # this test's folder below Player/, apart from other tests' files
 
 
 class UpdateTests(harness.TestCase):
     def setUp(self):
+        super().setUp()
         sys.path.insert(0, os.path.join(self.source_dir, "tools"))
         import make_demo_patches
         self.read_config_version = make_demo_patches.read_config_version
-        self.patch_dir = os.path.join(self.build_dir, "www", *PATCH_PATH.split("/"))
         self.player_dir = os.path.join(self.patch_dir, "Player", SERVED)
         os.makedirs(self.player_dir, exist_ok=True)
         for name in os.listdir(self.player_dir):
@@ -44,10 +43,9 @@ class UpdateTests(harness.TestCase):
                 else:
                     archive.writestr(entry, data)
 
-    def serve_manifest(self, player_lines):
-        text = "[INSTALLER]\n1.0.0.0\n[LAUNCHER]\n0.0.0.5\n[PLAYER]\n" + "".join(l + "\n" for l in player_lines)
-        with open(os.path.join(self.patch_dir, "LauncherPatchInfo.txt"), "w", newline="\n") as f:
-            f.write(text)
+    def serve_player_lines(self, player_lines):
+        self.serve_manifest("[INSTALLER]\n1.0.0.0\n[LAUNCHER]\n0.0.0.5\n[PLAYER]\n" +
+                            "".join(line + "\n" for line in player_lines))
 
     def start_at_10005(self, session):
         with open(os.path.join(self.source_dir, "tests", "data", "config_fixture_10005.bin"), "rb") as f:
@@ -64,7 +62,7 @@ class UpdateTests(harness.TestCase):
                                           ("Movies/New/intro.dat", b"intro" * 40000),
                                           ("delete.txt", b"Movies/old_intro.dat\n")])
         table = open(os.path.join(self.player_dir, "Data", "table.dat"), "rb").read()
-        self.serve_manifest(["10004 old.zip",
+        self.serve_player_lines(["10004 old.zip",
                              "10006 %s/Data/table.dat %s/Patch10006.zip" % (SERVED, SERVED),
                              "10007 %s/Patch10007.ZIP" % SERVED])
         with harness.Session(stub_game=True) as s:
@@ -86,7 +84,7 @@ class UpdateTests(harness.TestCase):
 
     def test_missing_file_on_the_second_step_keeps_the_first(self):
         self.serve("first.dat", b"first step")
-        self.serve_manifest(["10006 %s/first.dat" % SERVED, "10007 %s/missing.dat" % SERVED])
+        self.serve_player_lines(["10006 %s/first.dat" % SERVED, "10007 %s/missing.dat" % SERVED])
         with harness.Session(stub_game=True) as s:
             self.start_at_10005(s)
             status = s.wait_status("Downloading failed", timeout=60)
