@@ -18,6 +18,29 @@ TEST(AlphaScaling, EqualsTruncatingDivisionForAllPairs) {
     EXPECT_EQ(mismatches, 0);
 }
 
+// The pass packs channels into shared products: every colour value against every alpha, in every
+// channel position, must still give the truncating division.
+TEST(AlphaPass, EqualsTruncatingDivisionForAllPairsInEveryChannel) {
+    std::vector<uint8_t> bgra(256 * 256 * 4);
+    std::vector<uint8_t> alpha(256 * 256);
+    for (uint32_t x = 0; x < 256; ++x) {
+        for (uint32_t a = 0; a < 256; ++a) {
+            size_t i = x * 256 + a;
+            alpha[i] = static_cast<uint8_t>(a);
+            bgra[4 * i] = static_cast<uint8_t>(x);
+            bgra[4 * i + 1] = static_cast<uint8_t>(255 - x);
+            bgra[4 * i + 2] = static_cast<uint8_t>(x ^ 0x5A);
+        }
+    }
+    std::vector<uint8_t> expected(bgra);
+    for (size_t i = 0; i < alpha.size(); ++i) {
+        for (int c = 0; c < 3; ++c) expected[4 * i + c] = static_cast<uint8_t>(expected[4 * i + c] * alpha[i] / 255);
+        expected[4 * i + 3] = alpha[i];
+    }
+    applyAlphaPass(bgra.data(), alpha.data(), alpha.size());
+    EXPECT_TRUE(bgra == expected);
+}
+
 TEST(AlphaPass, SetsAlphaAndPremultipliesEachColourByte) {
     struct Pixel {
         uint8_t in[4];

@@ -101,37 +101,6 @@ void dividingAlphaPass(uint8_t* bgra, const uint8_t* alpha, size_t count) {
     }
 }
 
-// A candidate for the shipped pass: one 32-bit pixel at a time, blue and red in two 16-bit lanes of
-// one product, and t * 257 / 65536 written as (t + 1 + (t >> 8)) >> 8, which is exact for t <= 65025.
-void laneAlphaPass(uint8_t* bgra, const uint8_t* alpha, size_t count) {
-    uint32_t* pixel = reinterpret_cast<uint32_t*>(bgra);
-    for (size_t i = 0; i < count; ++i) {
-        uint32_t a = alpha[i];
-        uint32_t p = pixel[i];
-        uint32_t rb = (p & 0x00FF00FFu) * a;
-        rb = ((rb + 0x00010001u + ((rb >> 8) & 0x00FF00FFu)) >> 8) & 0x00FF00FFu;
-        uint32_t g = ((p >> 8) & 0xFFu) * a;
-        g = (g + 1u + (g >> 8)) >> 8;
-        pixel[i] = rb | (g << 8) | (a << 24);
-    }
-}
-
-// The candidate must give the shipped pass's bytes for every colour and alpha value.
-bool laneAlphaPassMatches() {
-    std::vector<uint8_t> shipped(256 * 256 * 4), lane;
-    std::vector<uint8_t> alpha(256 * 256);
-    for (int x = 0; x < 256; ++x)
-        for (int a = 0; a < 256; ++a) {
-            size_t i = static_cast<size_t>(x) * 256 + a;
-            alpha[i] = static_cast<uint8_t>(a);
-            for (int c = 0; c < 4; ++c) shipped[4 * i + c] = static_cast<uint8_t>(x ^ (c * 85));
-        }
-    lane = shipped;
-    applyAlphaPass(shipped.data(), alpha.data(), alpha.size());
-    laneAlphaPass(lane.data(), alpha.data(), alpha.size());
-    return shipped == lane;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -155,9 +124,6 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> copy(gState.surfaceBits, gState.surfaceBits + pixels * 4);
     Timing alpha = timeRuns(runs, [&](int) { applyAlphaPass(copy.data(), gState.alphaMap, pixels); });
     Timing dividing = timeRuns(runs, [&](int) { dividingAlphaPass(copy.data(), gState.alphaMap, pixels); });
-    Timing lanes = timeRuns(runs, [&](int) { laneAlphaPass(copy.data(), gState.alphaMap, pixels); });
-    printf("alpha_lanes_mean_ms %.4f\nalpha_lanes_median_ms %.4f\nalpha_lanes_exact %d\n", lanes.mean, lanes.median,
-           laneAlphaPassMatches() ? 1 : 0);
     printf("surface %dx%d\n", gState.windowWidth, gState.windowHeight);
     printf("frames_composed %d of %d\n", composed, runs);
     printf("compose_mean_ms %.4f\ncompose_median_ms %.4f\n", frame.mean, frame.median);
