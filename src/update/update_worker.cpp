@@ -141,8 +141,9 @@ int fetchIntoTempFile(Transfer* t, const char* url, const char* fileName) {
     }
     if (!queryHeaderText(t->url, HTTP_QUERY_CONTENT_LENGTH, query))
         return abandonTransfer(t, "Downloading failed - query_size (%s)", fileName);
-    int fileSize = 0;
-    if (sscanf(query, "%d", &fileSize) != 1) fileSize = 0;
+    // 64-bit and clamped: a length past 2 GiB or below zero is a plain mismatch, never an overflow.
+    long long fileSize = strtoll(query, nullptr, 10);
+    if (fileSize < 0) fileSize = 0;
 
     long long received = 0;
     bool written = receiveBody(t, fileSize, &received);
