@@ -5,7 +5,6 @@ Start runs the game; a missing file on the second step stops the update with the
 import os
 import stat
 import sys
-import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
@@ -21,6 +20,7 @@ class UpdateTests(harness.TestCase):
         sys.path.insert(0, os.path.join(self.source_dir, "tools"))
         import make_demo_patches
         self.read_config_version = make_demo_patches.read_config_version
+        self.write_zip = make_demo_patches.write_zip
         self.player_dir = os.path.join(self.patch_dir, "Player", SERVED)
         os.makedirs(self.player_dir, exist_ok=True)
         for name in os.listdir(self.player_dir):
@@ -35,13 +35,7 @@ class UpdateTests(harness.TestCase):
             f.write(data)
 
     def serve_zip(self, name, entries):
-        path = os.path.join(self.player_dir, name)
-        with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
-            for entry, data in entries:
-                if data is None:
-                    archive.writestr(zipfile.ZipInfo(entry), b"")
-                else:
-                    archive.writestr(entry, data)
+        self.write_zip(os.path.join(self.player_dir, name), entries)
 
     def serve_player_lines(self, player_lines):
         self.serve_manifest("[INSTALLER]\n1.0.0.0\n[LAUNCHER]\n0.0.0.5\n[PLAYER]\n" +
