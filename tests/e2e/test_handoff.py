@@ -97,6 +97,16 @@ class HandOffTests(harness.TestCase):
                                  installed_installer="1.0.0.3")
         self.assertRegex(recorded, r"^\s*\S*Updater\S*\s+Installer 0 1\.0\.0\.4 %s\s*$" % re.escape(base_url()))
 
+    def test_a_missing_updater_is_reported_with_its_error_code_and_the_launcher_ends(self):
+        self.serve_manifest("[LAUNCHER]\n0.0.0.6\n[PLAYER]\n10005\n")
+        s = self.session(None)
+        s.write_file("config", self.installed_config(10005))
+        s.launch()
+        box = s.wait_dialog("Error", timeout=60)
+        self.assertIn("Error code: 2", s.read_dialog(box))
+        s.dismiss_dialog(box)
+        self.assertEqual(s.wait_exit(20), 0)
+
     def test_an_unfetchable_manifest_leaves_the_decision_to_the_installed_version(self):
         # The connection drops mid-manifest, so the fetch fails: no hand-off, and the server's version
         # stays 0, which blocks an installed 10005 and lets an installed 7 finish as ready.
