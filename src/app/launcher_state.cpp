@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "settings/launcher_settings.h"
+
 namespace {
 
 CRITICAL_SECTION* statusLock() {
@@ -53,4 +55,11 @@ bool takeStatusSnapshot() {
     if (changed) memcpy(gState.shownStatusText, gState.statusText, sizeof gState.shownStatusText);
     LeaveCriticalSection(statusLock());
     return changed;
+}
+
+void showReadyState() {
+    formatStatusText(settingText(SettingText::MsgReady), gState.localGameVersion);
+    gState.fileProgress = 100;
+    gState.totalProgress = 100;
+    gState.buttonState[0] = 0;
 }

@@ -71,5 +71,7 @@ extern LauncherState gState;
 // Status text hand-over between the worker and the UI thread.
 void setStatusText(const char* text);
 void formatStatusText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The ready state: status "Ready to start the game. [Version: %d]", both bars full, Start enabled.
+void showReadyState();
 // Copies statusText into shownStatusText when they differ; answers whether they did.
 bool takeStatusSnapshot();

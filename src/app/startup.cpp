@@ -163,13 +163,6 @@ int handOffToUpdater(HandOff kind, int processId, const char* version) {
     return 0;
 }
 
-void showReadyState() {
-    gState.buttonState[0] = 0;
-    formatStatusText(settingText(SettingText::MsgReady), gState.localGameVersion);
-    gState.fileProgress = 100;
-    gState.totalProgress = 100;
-}
-
 void decideGameVersion() {
     if (gState.serverGameVersion / 10000 != gState.localGameVersion / 10000) {
         setStatusText(settingText(SettingText::MsgReinstall));

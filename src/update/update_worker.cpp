@@ -200,10 +200,7 @@ unsigned __stdcall updateWorker(void*) {
         gState.localGameVersion = step.version;
         writeConfig();
     }
-    formatStatusText(settingText(SettingText::MsgReady), gState.localGameVersion);
     writeConfig();
-    gState.fileProgress = 100;
-    gState.totalProgress = 100;
-    gState.buttonState[0] = 0;
+    showReadyState();
     return 1;
 }
