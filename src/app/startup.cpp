@@ -23,7 +23,7 @@
 
 namespace {
 
-const int kSkinResourceIds[14] = {
+const int kSkinResourceIds[kLoadedSkinSlots] = {
     IDB_START_HOVER,  IDB_START_PRESSED,   IDB_START_DISABLED,    IDB_CANCEL_HOVER,      IDB_CANCEL_PRESSED,
     IDB_CANCEL_DISABLED, IDB_HOME_HOVER,   IDB_HOME_PRESSED,      IDB_HOME_DISABLED,     IDB_COMMUNITY_HOVER,
     IDB_COMMUNITY_PRESSED, IDB_COMMUNITY_DISABLED, IDB_FILE_BAR, IDB_TOTAL_BAR,
@@ -44,9 +44,10 @@ HBITMAP loadSkinBitmap(int id, int width, int height) {
 bool loadSkinImages() {
     gState.backgroundImage = loadSkinBitmap(IDB_BACKGROUND, 0, 0);
     gState.maskImage = loadSkinBitmap(IDB_MASK, 0, 0);
-    for (int slot = 0; slot < 14; ++slot) {
-        bool startButton = slot < 3;  // stretched at load time to 100 x 99
-        gState.skinImages[slot] = loadSkinBitmap(kSkinResourceIds[slot], startButton ? 100 : 0, startButton ? 99 : 0);
+    for (int slot = 0; slot < kLoadedSkinSlots; ++slot) {
+        bool startButton = slot < kStatesPerButton;  // stretched at load time
+        gState.skinImages[slot] = loadSkinBitmap(kSkinResourceIds[slot], startButton ? kStartButtonWidth : 0,
+                                                 startButton ? kStartButtonHeight : 0);
         if (!gState.skinImages[slot]) return false;
     }
     return gState.backgroundImage && gState.maskImage;
@@ -68,8 +69,9 @@ SIZE bitmapSize(HBITMAP image) {
 }
 
 void completeHitRects() {
-    for (int i = 0; i < 6; ++i) {
-        int slot = i < 4 ? 3 * i : (i == kHitTotalBar ? 13 : 12);
+    for (int i = 0; i < kHitRectCount; ++i) {
+        // A button's rectangle takes the size of its hover picture.
+        int slot = i < kButtonCount ? buttonImageSlot(i, 1) : (i == kHitTotalBar ? kTotalBarSlot : kFileBarSlot);
         SIZE size = bitmapSize(gState.skinImages[slot]);
         gState.hitRects[i].right = gState.hitRects[i].left + size.cx;
         gState.hitRects[i].bottom = gState.hitRects[i].top + size.cy;
