@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -365,6 +366,83 @@ TEST(HostileArchive, OutputStopsAtTheDeclaredSize) {
     BombRun run = extractUnderWatch(sandbox, "liar.zip", archiveBytes + (64 << 20));
     EXPECT_EQ(run.result, 1) << run.message;
     EXPECT_EQ(readWholeFile(sandbox.game() + "\\bomb\\000000.bin"), std::string(1 << 20, '\0'));
+}
+
+// Entry "a.bin" owns bytes 0 to 51 by the central directory, but its local header declares an extra
+// field that runs over those bytes and "b.bin"'s header, so that its data would be b.bin's first 16
+// bytes: two entries reading one stream, which the directory alone cannot show.
+std::string localExtraTrickArchive() {
+    const std::string bData(64, 'B');
+    const std::string aData = bData.substr(0, 16);
+    const uint32_t aCrc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(aData.data()), 16));
+    const uint32_t bCrc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(bData.data()), 64));
+    auto localHeader = [](std::string& zip, const char* name, uint32_t crc, uint32_t size, uint32_t extra) {
+        put32(zip, 0x04034b50);
+        put16(zip, 20);
+        put16(zip, 0);
+        put16(zip, 0);  // stored
+        put32(zip, 0);
+        put32(zip, crc);
+        put32(zip, size);
+        put32(zip, size);
+        put16(zip, static_cast<uint32_t>(strlen(name)));
+        put16(zip, extra);
+        zip += name;
+    };
+    auto centralRecord = [](std::string& zip, const char* name, uint32_t crc, uint32_t size, uint32_t offset) {
+        put32(zip, 0x02014b50);
+        put16(zip, 20);
+        put16(zip, 20);
+        put16(zip, 0);
+        put16(zip, 0);
+        put32(zip, 0);
+        put32(zip, crc);
+        put32(zip, size);
+        put32(zip, size);
+        put16(zip, static_cast<uint32_t>(strlen(name)));
+        for (int i = 0; i < 4; ++i) put16(zip, 0);
+        put32(zip, 0);
+        put32(zip, offset);
+        zip += name;
+    };
+    std::string zip;
+    localHeader(zip, "a.bin", aCrc, 16, 16 + 30 + 5);  // the extra field ends where b.bin's data starts
+    zip += aData;
+    uint32_t bOffset = static_cast<uint32_t>(zip.size());
+    localHeader(zip, "b.bin", bCrc, 64, 0);
+    zip += bData;
+    uint32_t centralStart = static_cast<uint32_t>(zip.size());
+    centralRecord(zip, "a.bin", aCrc, 16, 0);
+    centralRecord(zip, "b.bin", bCrc, 64, bOffset);
+    uint32_t centralSize = static_cast<uint32_t>(zip.size()) - centralStart;
+    put32(zip, 0x06054b50);
+    put32(zip, 0);
+    put16(zip, 2);
+    put16(zip, 2);
+    put32(zip, centralSize);
+    put32(zip, centralStart);
+    put16(zip, 0);
+    return zip;
+}
+
+TEST(HostileArchive, LocalHeaderPointingIntoAnotherEntryIsRefused) {
+    Sandbox sandbox;
+    writeWholeFile("trick.zip", localExtraTrickArchive());
+    // minizip alone reads b.bin's bytes as a.bin's data, with a matching checksum.
+    unzFile archive = unzOpen("trick.zip");
+    ASSERT_NE(archive, nullptr);
+    char data[32] = {};
+    ASSERT_EQ(unzOpenCurrentFile(archive), UNZ_OK);
+    EXPECT_EQ(unzReadCurrentFile(archive, data, sizeof data), 16);
+    EXPECT_EQ(std::string(data), std::string(16, 'B'));
+    EXPECT_EQ(unzCloseCurrentFile(archive), UNZ_OK);
+    unzClose(archive);
+
+    Extraction e = extract("trick.zip");
+    EXPECT_EQ(e.result, kExtractFailed);
+    EXPECT_EQ(e.message, "Extracting trick.zip - error in reading zip file");
+    EXPECT_FALSE(exists(sandbox.game() + "\\a.bin"));
+    EXPECT_FALSE(exists(sandbox.game() + "\\a.bin" + kPartFileSuffix));
 }
 
 // The delete list is held to the same rule: lines that name files outside the folder are skipped,

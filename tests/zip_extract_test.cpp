@@ -1,5 +1,6 @@
 // Zip extraction on real archives written by the test: nested paths with and without directory
-// entries, replaced read-only files, broken archives and entries, names that try to leave the folder.
+// entries, replaced read-only files, broken archives and entries, names that try to leave the folder,
+// targets that stay whole when an entry fails, and the reader's buffer edges and zip64 forms.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "support/temp_folder.h"
 #include "update/zip_extract.h"
+#include "zip_raw_archive.h"
 #include "zip_test_archive.h"
 
 namespace {
@@ -28,6 +30,7 @@ Extraction extract(const std::string& archive, const char* before = "") {
 }
 
 bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool partFileExists(const std::string& path) { return exists(path + kPartFileSuffix); }
 bool isDirectory(const std::string& path) {
     DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -106,14 +109,16 @@ TEST(ZipExtract, ArchivesThatCannotBeOpened) {
     }
 }
 
-// A stored entry whose bytes are changed after writing inflates fine but fails its checksum.
-TEST(ZipExtract, ChecksumFailureFailsTheEntryAndRemovesItsOutput) {
+// A stored entry whose bytes are changed after writing inflates fine but fails its checksum: the
+// failure is permanent and the file it would have replaced keeps every byte.
+TEST(ZipExtract, ChecksumFailureKeepsTheOldTargetWhole) {
     TempFolder folder;
     const std::string payload = "CORRUPT-ME-PAYLOAD-0123456789";
     ASSERT_TRUE(writeZipArchive("crc.zip", {{"first.txt", "kept", false},
                                             {"broken.txt", payload, true},
                                             {"later.txt", "never reached", false}}));
-    writeWholeFile(folder.file("broken.txt"), "previous");
+    const std::string previous = "previous, longer than the new entry\r\n" + std::string(70000, 'p');
+    writeWholeFile(folder.file("broken.txt"), previous);
     std::string bytes = readWholeFile(folder.file("crc.zip"));
     size_t at = bytes.find(payload);
     ASSERT_NE(at, std::string::npos);
@@ -121,19 +126,93 @@ TEST(ZipExtract, ChecksumFailureFailsTheEntryAndRemovesItsOutput) {
     writeWholeFile(folder.file("crc.zip"), bytes);
 
     Extraction e = extract("crc.zip");
-    EXPECT_EQ(e.result, 0);
+    EXPECT_EQ(e.result, kExtractFailed);
     EXPECT_EQ(e.message, "Extracting crc.zip - error in reading zip file");
     EXPECT_EQ(readWholeFile(folder.file("first.txt")), "kept");
-    EXPECT_FALSE(exists(folder.file("broken.txt")));
+    EXPECT_EQ(readWholeFile(folder.file("broken.txt")), previous);
+    EXPECT_FALSE(partFileExists(folder.file("broken.txt")));
     EXPECT_FALSE(exists(folder.file("later.txt")));
 
     unzFile archive = unzOpen(folder.file("crc.zip").c_str());
     ASSERT_NE(archive, nullptr);
     ASSERT_EQ(unzGoToNextFile(archive), UNZ_OK);
     char subMessage[kSubMessageSize];
-    EXPECT_EQ(extractCurrentEntry(archive, subMessage), UNZ_CRCERROR);
+    const ZipEntryRegion wholeFile = {0, ~0ull};
+    EXPECT_EQ(extractCurrentEntry(archive, wholeFile, subMessage), UNZ_CRCERROR);
     EXPECT_STREQ(subMessage, "error in reading zip file");
     unzClose(archive);
+}
+
+// A scanner holding the target open without sharing makes the entry fail for now: the archive can
+// be retried, the target keeps its bytes, no part file stays; once the handle is closed it succeeds.
+TEST(ZipExtract, TargetHeldOpenByAnotherProgramGivesRetry) {
+    TempFolder folder;
+    writeWholeFile(folder.file("game.dat"), "old game data");
+    ASSERT_TRUE(writeZipArchive("held.zip", {{"first.txt", "one", false}, {"game.dat", "new game data", false}}));
+    HANDLE holder = CreateFileA(folder.file("game.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    Extraction held = extract("held.zip");
+    CloseHandle(holder);
+    EXPECT_EQ(held.result, kExtractRetry);
+    EXPECT_EQ(held.message, "Extracting held.zip - can't create extracted file game.dat");
+    EXPECT_EQ(readWholeFile(folder.file("game.dat")), "old game data");
+    EXPECT_FALSE(partFileExists(folder.file("game.dat")));
+
+    Extraction again = extract("held.zip");
+    EXPECT_EQ(again.result, kExtractDone);
+    EXPECT_EQ(readWholeFile(folder.file("game.dat")), "new game data");
+    EXPECT_FALSE(partFileExists(folder.file("game.dat")));
+}
+
+// The reader fills 64 KiB windows at multiples of 64 KiB. A stored pad entry moves the second local
+// header, the central records and the end record byte by byte across the first edge; every archive
+// must extract whole.
+TEST(ZipExtract, RecordsAcrossTheReadBufferEdgeAreRead) {
+    TempFolder folder;
+    const size_t kEdge = 64 * 1024;
+    const size_t kPadHeader = 30 + 7, kSecondEntry = 30 + 5 + 5, kCentral = 46 + 7 + 46 + 5, kEnd = 22;
+    for (size_t beforeEdge = 0; beforeEdge <= kSecondEntry + kCentral + kEnd; ++beforeEdge) {
+        SCOPED_TRACE(beforeEdge);
+        const std::string pad(kEdge - kPadHeader - beforeEdge, static_cast<char>('a' + beforeEdge % 26));
+        ASSERT_TRUE(writeZipArchive("edge.zip", {{"pad.bin", pad, true}, {"b.txt", "bytes", true}}));
+        ASSERT_EQ(readWholeFile(folder.file("edge.zip")).size(), kEdge - beforeEdge + kSecondEntry + kCentral + kEnd);
+        ASSERT_EQ(extract("edge.zip").result, kExtractDone);
+        EXPECT_EQ(readWholeFile(folder.file("pad.bin")), pad);
+        EXPECT_EQ(readWholeFile(folder.file("b.txt")), "bytes");
+    }
+}
+
+// Zip64 forms: minizip's writer asked for zip64 (extra fields in the local headers), and an archive
+// whose sizes, offsets and entry count are only in zip64 records, as beyond 4 GiB or 65535 entries.
+TEST(ZipExtract, Zip64ArchivesAreRead) {
+    TempFolder folder;
+    const std::string big(200000, 'z');
+    zipFile zip = zipOpen64(folder.file("forced.zip").c_str(), APPEND_STATUS_CREATE);
+    ASSERT_NE(zip, nullptr);
+    for (const char* name : {"d/big.bin", "small.txt"}) {
+        zip_fileinfo info = {};
+        ASSERT_EQ(zipOpenNewFileInZip64(zip, name, &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
+                                        Z_DEFAULT_COMPRESSION, 1),
+                  ZIP_OK);
+        const std::string& data = name[0] == 'd' ? big : std::string("small");
+        ASSERT_EQ(zipWriteInFileInZip(zip, data.data(), static_cast<unsigned>(data.size())), ZIP_OK);
+        ASSERT_EQ(zipCloseFileInZip(zip), ZIP_OK);
+    }
+    ASSERT_EQ(zipClose(zip, nullptr), ZIP_OK);
+    writeWholeFile(folder.file("small.txt"), "old");
+    EXPECT_EQ(extract("forced.zip").result, kExtractDone);
+    EXPECT_EQ(readWholeFile(folder.file("d\\big.bin")), big);
+    EXPECT_EQ(readWholeFile(folder.file("small.txt")), "small");
+
+    RawZipLayout zip64;
+    zip64.zip64 = true;
+    writeWholeFile(folder.file("records.zip"),
+                   writeRawZip({{"r/", ""}, {"r/one.txt", "first"}, {"two.bin", std::string(70000, 't')}}, zip64));
+    Extraction e = extract("records.zip");
+    EXPECT_EQ(e.result, kExtractDone) << e.message;
+    EXPECT_EQ(readWholeFile(folder.file("r\\one.txt")), "first");
+    EXPECT_EQ(readWholeFile(folder.file("two.bin")), std::string(70000, 't'));
 }
 
 TEST(ZipExtract, TruncatedArchiveFails) {

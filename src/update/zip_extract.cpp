@@ -4,18 +4,17 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <utility>
 #include <vector>
-
-#include <iowin32.h>
 
 #include "app/launcher_state.h"
 #include "update/path_check.h"
+#include "update/zip_file_io.h"
 
 namespace {
+
+enum { kPartNameSize = kZipEntryNameSize + sizeof kPartFileSuffix };
 
 const char* namePart(const char* path) {
     const char* name = path;
@@ -43,51 +42,119 @@ int createDirectoryChain(char* directoryPart, char* dir, size_t dirSize) {
     return created;
 }
 
-// Opens the output file for binary writing after clearing read-only and hidden, so that an
-// existing file is replaced and ends with normal attributes.
-FILE* openOutputFile(const char* name) {
-    SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL);
-    return fopen(name, "wb");
+// DELETE access lets the finished part file be renamed over its target through this same handle.
+HANDLE createPartFile(const char* partName) {
+    return CreateFileA(partName, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// A failed entry must not stay on disk looking complete: its partial output is removed.
-void discardOutputFile(FILE* out, const char* name) {
-    fclose(out);
-    DeleteFileA(name);
+// A path that names no folder the file system can hold (deeper than the folders made for it, or a
+// part too long) fails the same way every time; anything else (a sharing or lock violation, access
+// denied while a scanner holds the file, a full disk) may pass on a later try.
+int creationFailureCode(DWORD error) {
+    switch (error) {
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_BAD_PATHNAME:
+        return kEntryPathUnusable;
+    default:
+        return kEntryCreateFailed;
+    }
 }
 
-// Reads the open entry into `out`. Returns 0 or the first error; the entry is closed here, and a
-// checksum mismatch reported by unzCloseCurrentFile counts as a read error of this entry.
-int copyEntryData(unzFile archive, FILE* out, const char* name, char* subMessage) {
+bool writeWhole(HANDLE out, const unsigned char* bytes, DWORD size) {
+    DWORD written = 0;
+    return WriteFile(out, bytes, size, &written, nullptr) && written == size;
+}
+
+// Reads the open entry into `out` in buffer-sized writes and closes the entry. Returns 0 or the first
+// error; a checksum mismatch reported by unzCloseCurrentFile counts as a read error of this entry.
+int copyEntryData(unzFile archive, HANDLE out, const char* name, char* subMessage) {
+    int code = 0;
     for (;;) {
         int count = unzReadCurrentFile(archive, gState.unzipBuffer, sizeof gState.unzipBuffer);
         if (count < 0) {
             snprintf(subMessage, kSubMessageSize, "%s", "error in reading zip file");
-            discardOutputFile(out, name);
-            unzCloseCurrentFile(archive);
-            return count;
+            code = count;
+            break;
         }
         if (count == 0) break;
-        if (fwrite(gState.unzipBuffer, 1, static_cast<size_t>(count), out) != static_cast<size_t>(count)) {
+        if (!writeWhole(out, gState.unzipBuffer, static_cast<DWORD>(count))) {
             snprintf(subMessage, kSubMessageSize, "error in writing file %s", name);
-            discardOutputFile(out, name);
-            unzCloseCurrentFile(archive);
-            return kEntryWriteFailed;
+            code = kEntryWriteFailed;
+            break;
         }
     }
-    if (fclose(out) != 0) {
-        snprintf(subMessage, kSubMessageSize, "error in writing file %s", name);
-        DeleteFileA(name);
-        unzCloseCurrentFile(archive);
-        return kEntryWriteFailed;
-    }
     int closed = unzCloseCurrentFile(archive);
-    if (closed != UNZ_OK) {
+    if (closed != UNZ_OK && code == 0) {
         snprintf(subMessage, kSubMessageSize, "%s", "error in reading zip file");
-        DeleteFileA(name);
-        return closed;
+        code = closed;
     }
-    return 0;
+    return code;
+}
+
+// Renames the open part file to `name` (relative to the current directory), replacing a file there.
+// Renaming through the handle spares the reopening and second lookup of the part file that
+// MoveFileExA costs, a sizeable share of each small entry's time.
+bool renameOpenFile(HANDLE file, const char* name) {
+    enum { kWidePathSize = 1024 };
+    WCHAR wideName[kWidePathSize];
+    WCHAR fullName[kWidePathSize];
+    if (MultiByteToWideChar(CP_ACP, 0, name, -1, wideName, kWidePathSize) == 0) return false;
+    DWORD length = GetFullPathNameW(wideName, kWidePathSize, fullName, nullptr);
+    if (length == 0 || length >= kWidePathSize) return false;
+    // The rename takes a native path: the "\??\" prefix names the drive path that follows.
+    static const WCHAR kNativePrefix[] = L"\\??\\";
+    const size_t prefixLength = sizeof kNativePrefix / sizeof(WCHAR) - 1;
+    union {
+        FILE_RENAME_INFO info;
+        unsigned char bytes[sizeof(FILE_RENAME_INFO) + (kWidePathSize + 8) * sizeof(WCHAR)];
+    } request = {};
+    request.info.ReplaceIfExists = TRUE;
+    request.info.FileNameLength = static_cast<DWORD>((prefixLength + length) * sizeof(WCHAR));
+    memcpy(request.info.FileName, kNativePrefix, prefixLength * sizeof(WCHAR));
+    memcpy(request.info.FileName + prefixLength, fullName, length * sizeof(WCHAR));
+    return SetFileInformationByHandle(file, FileRenameInfo, &request, sizeof request) != 0;
+}
+
+// Puts the complete part file in place of the target. A read-only target refuses to be replaced, so
+// its attributes are cleared and the rename tried once more; the new file has normal attributes.
+bool replaceTarget(HANDLE part, const char* name) {
+    if (renameOpenFile(part, name)) return true;
+    if (GetLastError() != ERROR_ACCESS_DENIED) return false;
+    DWORD attributes = GetFileAttributesA(name);
+    const DWORD kBlocking = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & kBlocking) == 0) return false;
+    SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL);
+    return renameOpenFile(part, name);
+}
+
+// Writes the open entry to its part file and puts it in place; on any failure the part file goes
+// and the target stays as it was.
+int writeEntryFile(unzFile archive, const char* name, char* subMessage) {
+    char partName[kPartNameSize];
+    snprintf(partName, sizeof partName, "%s%s", name, kPartFileSuffix);
+    HANDLE out = createPartFile(partName);
+    if (out == INVALID_HANDLE_VALUE && namePart(name) != name) {
+        makeDirectories(name);
+        out = createPartFile(partName);
+    }
+    if (out == INVALID_HANDLE_VALUE) {
+        int code = creationFailureCode(GetLastError());
+        snprintf(subMessage, kSubMessageSize, "can't create extracted file %s", name);
+        unzCloseCurrentFile(archive);
+        return code;
+    }
+    snprintf(subMessage, kSubMessageSize, "%s", name);
+    int code = copyEntryData(archive, out, name, subMessage);
+    if (code == 0 && !replaceTarget(out, name)) {
+        snprintf(subMessage, kSubMessageSize, "can't create extracted file %s", name);
+        code = kEntryReplaceFailed;
+    }
+    // WriteFile keeps nothing back for the close to write, so the close cannot lose data.
+    CloseHandle(out);
+    if (code != 0) DeleteFileA(partName);
+    return code;
 }
 
 }  // namespace
@@ -111,10 +178,10 @@ int makeDirectories(const char* path) {
     return createDirectoryChain(directoryPart, dir, sizeof dir);
 }
 
-int extractCurrentEntry(unzFile archive, char* subMessage) {
-    unz_file_info info;
+int extractCurrentEntry(unzFile archive, const ZipEntryRegion& region, char* subMessage) {
+    unz_file_info64 info;
     char filenameInZip[kZipEntryNameSize] = {};
-    int err = unzGetCurrentFileInfo(archive, &info, filenameInZip, sizeof filenameInZip - 1, nullptr, 0, nullptr, 0);
+    int err = unzGetCurrentFileInfo64(archive, &info, filenameInZip, sizeof filenameInZip - 1, nullptr, 0, nullptr, 0);
     if (err != UNZ_OK) {
         snprintf(subMessage, kSubMessageSize, "%s", "error in getting file info in zip file");
         return err;
@@ -122,7 +189,7 @@ int extractCurrentEntry(unzFile archive, char* subMessage) {
     // Entries that would land outside the folder (or whose name was cut) are never written.
     if (info.size_filename >= kZipEntryNameSize || !isSafeRelativePath(filenameInZip)) {
         snprintf(subMessage, kSubMessageSize, "can't create extracted file %s", filenameInZip);
-        return kEntryCreateFailed;
+        return kEntryNameRefused;
     }
     if (namePart(filenameInZip)[0] == '\0') {
         snprintf(subMessage, kSubMessageSize, "creating directory: %s\n", filenameInZip);
@@ -134,18 +201,13 @@ int extractCurrentEntry(unzFile archive, char* subMessage) {
         snprintf(subMessage, kSubMessageSize, "error %d with zipfile in unzOpenCurrentFilePassword\n", err);
         return kEntryOpenFailed;
     }
-    FILE* out = openOutputFile(filenameInZip);
-    if (out == nullptr && namePart(filenameInZip) != filenameInZip) {
-        makeDirectories(filenameInZip);
-        out = openOutputFile(filenameInZip);
-    }
-    if (out == nullptr) {
-        snprintf(subMessage, kSubMessageSize, "can't create extracted file %s", filenameInZip);
+    // The directory kept entries apart; this keeps a local header from pointing elsewhere.
+    if (!dataStaysInRegion(region, unzGetCurrentFileZStreamPos64(archive), info.compressed_size)) {
+        snprintf(subMessage, kSubMessageSize, "%s", "error in reading zip file");
         unzCloseCurrentFile(archive);
-        return kEntryCreateFailed;
+        return kEntryOutsideRegion;
     }
-    snprintf(subMessage, kSubMessageSize, "%s", filenameInZip);
-    return copyEntryData(archive, out, filenameInZip, subMessage);
+    return writeEntryFile(archive, filenameInZip, subMessage);
 }
 
 namespace {
@@ -166,25 +228,42 @@ bool isEmptyArchive(const char* archivePath) {
     return atEnd && memcmp(record, kEndSignature, 4) == 0 && memcmp(record + 4, kNoEntries, 6) == 0;
 }
 
+// An archive another program holds without sharing (a scanner checking the fresh download) cannot
+// be opened now but may be shortly.
+bool archiveIsLocked(const char* archivePath) {
+    BufferedZipFile* file = openBufferedZipFile(archivePath);
+    DWORD error = GetLastError();
+    closeBufferedZipFile(file);
+    return file == nullptr && (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION);
+}
+
+bool readFromZipFile(void* context, uint64_t offset, void* buffer, size_t size) {
+    return readBufferedZipFile(static_cast<BufferedZipFile*>(context), offset, buffer, size);
+}
+
 // A crafted archive can point many entries at one compressed stream, so that a file of a few
-// megabytes unpacks to terabytes. Entries of real archives never share data, so the archive is
-// refused when the data ranges of any two entries overlap. Entries whose data cannot be located are
-// left to the extraction pass, which reports them.
-bool entriesShareData(unzFile archive, uLong entryCount) {
-    std::vector<std::pair<ZPOS64_T, ZPOS64_T>> ranges;
-    int err = unzGoToFirstFile(archive);
-    for (uLong i = 0; i < entryCount && err == UNZ_OK; ++i, err = unzGoToNextFile(archive)) {
-        unz_file_info64 info;
-        if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) continue;
-        if (info.compressed_size == 0 || unzOpenCurrentFile(archive) != UNZ_OK) continue;
-        ZPOS64_T start = unzGetCurrentFileZStreamPos64(archive);
-        unzCloseCurrentFile(archive);
-        ranges.emplace_back(start, start + info.compressed_size);
+// megabytes unpacks to terabytes. Entries of real archives never share bytes, so the archive is
+// refused unless its directory gives every entry bytes of its own, and as many entries as minizip sees.
+bool readEntryRegions(const char* archivePath, ZPOS64_T entryCount, std::vector<ZipEntryRegion>* regions) {
+    BufferedZipFile* file = openBufferedZipFile(archivePath);
+    if (file == nullptr) return false;
+    ZipSource source = {readFromZipFile, file, bufferedZipFileSize(file)};
+    ZipDirectoryStatus status = readZipDirectory(source, regions);
+    closeBufferedZipFile(file);
+    return status == kZipDirectoryRead && regions->size() == entryCount;
+}
+
+int resultOfEntry(int code) {
+    switch (code) {
+    case 0:
+        return kExtractDone;
+    case kEntryCreateFailed:
+    case kEntryWriteFailed:
+    case kEntryReplaceFailed:
+        return kExtractRetry;
+    default:
+        return kExtractFailed;
     }
-    std::sort(ranges.begin(), ranges.end());
-    for (size_t i = 1; i < ranges.size(); ++i)
-        if (ranges[i].first < ranges[i - 1].second) return true;
-    return false;
 }
 
 void publish(ExtractMessageSink sink, const char* message) {
@@ -197,50 +276,55 @@ void writeArchiveMessage(const char* pattern, const char* archivePath, char* mes
     publish(sink, message);
 }
 
-}  // namespace
+void appendEntryMessage(const char* subMessage, char* message, size_t messageSize, ExtractMessageSink sink) {
+    size_t used = strlen(message);
+    snprintf(message + used, messageSize - used, "%s", subMessage);
+    publish(sink, message);
+}
 
-int extractArchive(const char* archivePath, char* message, size_t messageSize, ExtractMessageSink sink) {
-    zlib_filefunc_def fileFunctions;
-    fill_win32_filefunc(&fileFunctions);
-    unzFile archive = unzOpen2(archivePath, &fileFunctions);
-    if (archive == nullptr) {
-        if (isEmptyArchive(archivePath)) return 1;
-        writeArchiveMessage("Extracting %s - error in opening file.", archivePath, message, messageSize, sink);
-        return 0;
-    }
-    unz_global_info globalInfo;
-    if (unzGetGlobalInfo(archive, &globalInfo) != UNZ_OK) {
-        unzClose(archive);
-        writeArchiveMessage("Extracting %s - error in getting information", archivePath, message, messageSize, sink);
-        return 0;
-    }
-    if (entriesShareData(archive, globalInfo.number_entry)) {
-        unzClose(archive);
-        writeArchiveMessage("Extracting %s - ", archivePath, message, messageSize, sink);
-        size_t used = strlen(message);
-        snprintf(message + used, messageSize - used, "%s", "error in reading zip file");
-        publish(sink, message);
-        return 0;
-    }
+int extractEntries(unzFile archive, const char* archivePath, const std::vector<ZipEntryRegion>& regions,
+                   char* message, size_t messageSize, ExtractMessageSink sink) {
     unzGoToFirstFile(archive);
-    for (uLong i = 0; i < globalInfo.number_entry; ++i) {
+    for (size_t i = 0; i < regions.size(); ++i) {
         if (i > 0 && unzGoToNextFile(archive) != UNZ_OK) {
-            unzClose(archive);
             writeArchiveMessage("Extracting %s - error while getting next file in", archivePath, message, messageSize,
                                  sink);
-            return 0;
+            return kExtractFailed;
         }
         writeArchiveMessage("Extracting %s - ", archivePath, message, messageSize, sink);
         char subMessage[kSubMessageSize];
-        int code = extractCurrentEntry(archive, subMessage);
-        size_t used = strlen(message);
-        snprintf(message + used, messageSize - used, "%s", subMessage);
-        publish(sink, message);
-        if (code != 0) {
-            unzClose(archive);
-            return 0;
-        }
+        int code = extractCurrentEntry(archive, regions[i], subMessage);
+        appendEntryMessage(subMessage, message, messageSize, sink);
+        if (code != 0) return resultOfEntry(code);
     }
+    return kExtractDone;
+}
+
+}  // namespace
+
+int extractArchive(const char* archivePath, char* message, size_t messageSize, ExtractMessageSink sink) {
+    zlib_filefunc64_def fileFunctions;
+    fillBufferedZipFunctions(&fileFunctions);
+    unzFile archive = unzOpen2_64(archivePath, &fileFunctions);
+    if (archive == nullptr) {
+        if (isEmptyArchive(archivePath)) return kExtractDone;
+        writeArchiveMessage("Extracting %s - error in opening file.", archivePath, message, messageSize, sink);
+        return archiveIsLocked(archivePath) ? kExtractRetry : kExtractFailed;
+    }
+    unz_global_info64 globalInfo;
+    if (unzGetGlobalInfo64(archive, &globalInfo) != UNZ_OK) {
+        unzClose(archive);
+        writeArchiveMessage("Extracting %s - error in getting information", archivePath, message, messageSize, sink);
+        return kExtractFailed;
+    }
+    std::vector<ZipEntryRegion> regions;
+    if (!readEntryRegions(archivePath, globalInfo.number_entry, &regions)) {
+        unzClose(archive);
+        writeArchiveMessage("Extracting %s - ", archivePath, message, messageSize, sink);
+        appendEntryMessage("error in reading zip file", message, messageSize, sink);
+        return kExtractFailed;
+    }
+    int result = extractEntries(archive, archivePath, regions, message, messageSize, sink);
     unzClose(archive);
-    return 1;
+    return result;
 }

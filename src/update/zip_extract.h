@@ -1,25 +1,47 @@
 // Unpacks a zip archive into the current directory (the launcher's folder), entry by entry, keeping
 // the stored paths and replacing existing files; also creates the directories of a relative path.
+// Each entry is written to "<target>.vyr-part" beside its target and moved over the target only once
+// it is complete and its checksum is right, so a failure or a kill never leaves a cut game file; the
+// next extraction of the entry overwrites a part file a killed run left behind.
 #pragma once
 #include <cstddef>
 
 #include <unzip.h>
 
+#include "update/zip_directory.h"
+
 enum { kSubMessageSize = 256, kZipEntryNameSize = 256, kMaxDirectoryDepth = 16 };
 
-// Result codes of extractCurrentEntry besides 0 (done) and minizip's own negative codes.
-enum { kEntryOpenFailed = -200, kEntryCreateFailed = -201, kEntryWriteFailed = -1 };
+// Results of extractArchive. Failed is permanent (not an archive, a broken directory or entry, a
+// refused name, overlapping entries): trying again cannot help. Retry means an output file could not
+// be created, written or put in place (a scanner holding it, a full disk) and a later try may succeed.
+enum { kExtractFailed = 0, kExtractDone = 1, kExtractRetry = 2 };
+
+// Suffix of the file an entry is written to before it replaces its target; no game file ends in it.
+constexpr char kPartFileSuffix[] = ".vyr-part";
+
+// Result codes of extractCurrentEntry besides 0 (done) and minizip's own negative codes (permanent).
+enum {
+    kEntryOpenFailed = -200,     // the entry's data cannot be opened (permanent)
+    kEntryCreateFailed = -201,   // the part file cannot be created (transient)
+    kEntryWriteFailed = -202,    // the part file cannot be written (transient)
+    kEntryReplaceFailed = -203,  // the part file cannot be moved over the target (transient)
+    kEntryNameRefused = -204,    // a name that would leave the folder, or was cut (permanent)
+    kEntryPathUnusable = -205,   // a path the file system can never hold, e.g. too deep (permanent)
+    kEntryOutsideRegion = -206,  // the entry's data reaches beyond its own bytes (permanent)
+};
 
 // Called with the message text whenever it changes, so the worker can publish it as the status line.
 typedef void (*ExtractMessageSink)(const char* message);
 
-// 1 when every entry was extracted (also for an archive without entries), 0 otherwise; `message`
-// (of `messageSize` bytes) then holds the last activity or the failure. `sink` may be null.
+// kExtractDone when every entry was extracted (also for an archive without entries), otherwise
+// kExtractFailed or kExtractRetry; `message` (of `messageSize` bytes) then holds the last activity or
+// the failure. Entries before a failed one stay extracted. `sink` may be null.
 int extractArchive(const char* archivePath, char* message, size_t messageSize, ExtractMessageSink sink);
 
-// Extracts the archive's current entry; 0, kEntryOpenFailed, kEntryCreateFailed, kEntryWriteFailed
-// or a negative minizip code. `subMessage` holds kSubMessageSize bytes.
-int extractCurrentEntry(unzFile archive, char* subMessage);
+// Extracts the archive's current entry, whose compressed data must lie inside `region`; 0, one of
+// the kEntry codes or a negative minizip code. `subMessage` holds kSubMessageSize bytes.
+int extractCurrentEntry(unzFile archive, const ZipEntryRegion& region, char* subMessage);
 
 // Creates below the current directory every directory named in `path` before its last separator,
 // at most kMaxDirectoryDepth levels; nonzero when the last creation made a new directory.
