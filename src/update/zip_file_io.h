@@ -1,6 +1,6 @@
-// Archive reading for minizip over a Win32 file: positioned reads through two 64 KiB windows of our
-// own, because minizip parses headers a few bytes per call and the directory and the entry data lie
-// apart in the file. Read-only; also serves the central directory reader (zip_directory.h).
+// Archive reading for minizip over a Win32 file: small reads go through two 64 KiB windows of our own,
+// because minizip parses headers a few bytes per call and the directory and the entry data lie apart
+// in the file. Read-only; also serves the central directory reader (zip_directory.h).
 #pragma once
 #include <cstddef>
 #include <cstdint>
