@@ -143,8 +143,9 @@ TEST(ZipExtract, ChecksumFailureKeepsTheOldTargetWhole) {
     unzClose(archive);
 }
 
-// A scanner holding the target open without sharing makes the entry fail for now: the archive can
-// be retried, the target keeps its bytes, no part file stays; once the handle is closed it succeeds.
+// A scanner holding the target (or the archive) open without sharing makes the archive fail for now:
+// it can be retried, the target keeps its bytes, no part file stays; once the handle is closed it
+// succeeds.
 TEST(ZipExtract, TargetHeldOpenByAnotherProgramGivesRetry) {
     TempFolder folder;
     writeWholeFile(folder.file("game.dat"), "old game data");
@@ -158,6 +159,15 @@ TEST(ZipExtract, TargetHeldOpenByAnotherProgramGivesRetry) {
     EXPECT_EQ(held.message, "Extracting held.zip - can't create extracted file game.dat");
     EXPECT_EQ(readWholeFile(folder.file("game.dat")), "old game data");
     EXPECT_FALSE(partFileExists(folder.file("game.dat")));
+
+    // The same holds for the archive itself while a scanner checks the fresh download.
+    HANDLE archiveHolder = CreateFileA(folder.file("held.zip").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(archiveHolder, INVALID_HANDLE_VALUE);
+    Extraction locked = extract("held.zip");
+    CloseHandle(archiveHolder);
+    EXPECT_EQ(locked.result, kExtractRetry);
+    EXPECT_EQ(locked.message, "Extracting held.zip - error in opening file.");
 
     Extraction again = extract("held.zip");
     EXPECT_EQ(again.result, kExtractDone);
