@@ -40,11 +40,12 @@ def game_tree(folder):
 
 
 def launcher_pids(session):
-    """The Wine processes running this session's VYRLauncher.exe."""
+    """The Wine processes running this session's VYRLauncher.exe (Wine may show the program as its first
+    word or pass it to its loader as a later one)."""
     pids = []
     for pid in harness._all_pids():
-        argv0 = harness._process_name(pid).split(" ")[0]
-        if argv0.replace("\\", "/").split("/")[-1].lower() != session.exe_name.lower():
+        words = harness._process_name(pid).split()
+        if not any(word.replace("\\", "/").split("/")[-1].lower() == session.exe_name.lower() for word in words):
             continue
         env = harness._process_environ(pid)
         if env and env.get("DISPLAY") == session.display:

@@ -156,11 +156,15 @@ class UpdateFaultTests(harness.TestCase):
         first = self.serve("first.dat", self.sample_bytes(60, 100000))
         second = self.serve("second.dat", b"second step")
         third = self.serve("third.dat", b"third step")
-        bad_lines = {"name of 200 characters": "10007 %s %s/%s" % (second, SERVED, "n" * 200),
-                     "version beyond 32 bits": "%d %s" % (2 ** 32 + 10007, second)}
-        for case, bad_line in bad_lines.items():
+        # The NUL byte before the line feed of an installed step must not take the next line with it.
+        cases = {"name of 200 characters": ("10004 old.zip", "10007 %s %s/%s" % (second, SERVED, "n" * 200)),
+                 "version beyond 32 bits": ("10004 old.zip", "%d %s" % (2 ** 32 + 10007, second)),
+                 "NUL byte": ("10004 old.zip\0", "10007 %s\0" % second)}
+        for case, (installed_line, bad_line) in cases.items():
             with self.subTest(case):
-                self.serve_manifest(self.manifest_text(["10006 " + first, bad_line, "10008 " + third]))
+                self.serve_manifest("[INSTALLER]\n1.0.0.0\n[LAUNCHER]\n0.0.0.5\n[PLAYER]\n" +
+                                    "".join(line + "\n" for line in (installed_line, "10006 " + first, bad_line,
+                                                                     "10008 " + third)))
                 with harness.Session(stub_game=True) as s:
                     self.start_installed(s)
                     self.assert_failure_kept_the_game(s, UNREACHABLE, 10006, present=[first],
