@@ -21,10 +21,10 @@ Words combine, e.g. "no-head drop-at:10".
 import argparse
 import html
 import os
+import select
 import shutil
 import signal
 import socket
-import select
 import ssl
 import sys
 import threading

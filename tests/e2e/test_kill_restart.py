@@ -11,6 +11,7 @@ import shutil
 import signal
 import sys
 import time
+import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
@@ -129,7 +130,6 @@ class KillRestartTests(harness.TestCase):
             with open(served, "rb") as f:
                 tree[name] = f.read()
             return
-        import zipfile
         with zipfile.ZipFile(served) as archive:
             for entry in archive.infolist():
                 if not entry.is_dir():
