@@ -13,7 +13,8 @@ if(WIN32)
   add_test(NAME nginx_server_start
            COMMAND bash ${CMAKE_SOURCE_DIR}/tools/nginx_server.sh start --root ${VYR_TEST_WWW_ROOT}
                    --certs ${VYR_TEST_CERT_DIR} --port ${VYR_NGINX_PORT} --state ${nginx_state_dir})
-  add_test(NAME nginx_server_stop COMMAND bash ${CMAKE_SOURCE_DIR}/tools/nginx_server.sh stop --state ${nginx_state_dir})
+  add_test(NAME nginx_server_stop
+           COMMAND bash ${CMAKE_SOURCE_DIR}/tools/nginx_server.sh stop --state ${nginx_state_dir})
   set_property(TEST patch_server_certs patch_server_trust_ca APPEND PROPERTY FIXTURES_SETUP nginx_server)
   set_tests_properties(nginx_server_start PROPERTIES FIXTURES_SETUP nginx_server DEPENDS patch_server_certs
                        TIMEOUT 60)
