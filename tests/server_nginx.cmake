@@ -1,12 +1,11 @@
 # The nginx fixture "nginx_server": Debian's nginx serving build/www over HTTPS with the test certificate,
 # beside the Python patch server (see tools/nginx_server.sh for its three ports). Tests that need it list
 # FIXTURES nginx_server; they reach it through VYR_NGINX_PORT (N: keep-alive; N+1: a new connection per
-# request; N+2: a new connection per request whose certificate the test can switch) and find its access
-# log and switch certificate files in VYR_NGINX_STATE_DIR (a Z: path). Certificates and their trust in the
+# request; N+2: a new connection per request whose certificate the test can switch), a compile definition
+# and, for end-to-end tests, an environment variable, and find its access log and switch certificate
+# files in VYR_NGINX_STATE_DIR (a Z: path; on the host <build>/nginx). Certificates and their trust in the
 # Wine prefix come from the patch_server fixture's set-up tests, which this fixture shares.
 if(WIN32)
-  math(EXPR nginx_default_port "${VYR_TEST_PORT} + 7")
-  set(VYR_NGINX_PORT "${nginx_default_port}" CACHE STRING "First of the three ports of the nginx test server")
   set(nginx_state_dir ${CMAKE_BINARY_DIR}/nginx)
   add_compile_definitions(VYR_NGINX_PORT=${VYR_NGINX_PORT} VYR_NGINX_STATE_DIR="Z:${nginx_state_dir}")
 
