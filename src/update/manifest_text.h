@@ -1,7 +1,10 @@
 // The version manifest's text format: "[INSTALLER]", "[LAUNCHER]" and "[PLAYER]" sections read line by
-// line into the version texts and the pending patch steps. Free of Windows headers.
+// line into the version texts and the pending patch steps; and its writer for vyr-publish, which reads
+// back what it writes through the launcher's own line reader. Free of Windows headers.
 #pragma once
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "app/version_step.h"
 
@@ -35,3 +38,28 @@ bool readManifestLine(ManifestReader* reader, const char* line);
 // Reads the whole file in pieces of at most kManifestPieceLength characters. A line longer than one
 // piece is skipped whole, since a name cut at the piece boundary would name the wrong file.
 void readManifestFile(FILE* file, const ManifestTargets& targets, int localGameVersion);
+
+// The whole manifest as the publishing side keeps it: both version texts and every step of the last
+// "[PLAYER]" section in file order, each line read by readManifestLine (without the launcher's window of
+// kMaxVersionSteps pending steps, which depends on the installed version).
+struct ManifestContents {
+    char installerVersion[kVersionTextSize];
+    char launcherVersion[kVersionTextSize];
+    std::vector<VersionStep> steps;
+};
+
+void readManifestContents(FILE* file, ManifestContents* contents);
+bool sameManifestContents(const ManifestContents& a, const ManifestContents& b);
+
+// A version text the launcher reads as written: four dot-separated decimal numbers within the 32-bit
+// range ("A.B.C.D"), at most kVersionTextSize - 1 characters.
+bool isPublishableVersionText(const char* text);
+// A name a "[PLAYER]" step line carries: the launcher's path rule, no white space, at most
+// kStepFileNameSize - 1 characters, not a folder.
+bool isManifestFileName(const char* name);
+
+// The manifest text: the three sections, each version text on its own line (none when empty) and one
+// line per step. false, with *problem naming the cause, when a field cannot be written so that the
+// launcher reads it back unchanged (a step numbered 0, more than kMaxStepFiles names, a refused name or
+// version text, a line over kManifestPieceLength characters).
+bool formatManifest(const ManifestContents& contents, std::string* text, std::string* problem);
