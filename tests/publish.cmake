@@ -5,3 +5,8 @@ if(NOT WIN32)
            --tool $<TARGET_FILE:vyr-publish>)
   set_tests_properties(publish_tool PROPERTIES TIMEOUT 120)
 endif()
+
+if(WIN32)
+  # Releases made by vyr-publish patch a game folder under Wine; the test builds the host tool itself.
+  vyr_e2e_test(e2e_publish e2e/test_publish.py TIMEOUT 600)
+endif()
