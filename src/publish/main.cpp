@@ -161,7 +161,7 @@ int runRelease(const Options& options) {
     }
     contents.steps.push_back(step);
     if (!publishManifestAndIndex(www, contents, optionOr(options, "private"), &error)) return fail(error);
-    printf("step %d: %zu files shipped, %zu deleted%s\n", number, plan.shipped.size(), plan.deleted.size(),
+    printf("step %d: shipped %zu, deleted %zu%s\n", number, plan.shipped.size(), plan.deleted.size(),
            carriesFiles ? (" in Player/" + archiveName).c_str() : "");
     return 0;
 }
