@@ -140,7 +140,7 @@ bool writeReleaseArchive(const std::string& zipPath, const std::string& sourceRo
         }
     }
     for (size_t i = 0; ok && i < files.size(); ++i) ok = addFile(archive, files[i], sourceRoot + "/" + files[i], error);
-    // Last, so that the launcher, which applies the list after the whole archive, sees it whole.
+    // At the top of the archive, where the launcher looks for it once every entry is unpacked.
     if (ok && !deleteList.empty() && !addText(archive, "delete.txt", deleteList)) {
         *error = "cannot add the delete list";
         ok = false;

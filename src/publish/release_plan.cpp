@@ -13,14 +13,14 @@
 #include <vector>
 
 #include "update/delete_list_text.h"
+#include "update/patch_progress.h"
 #include "update/path_check.h"
+#include "update/zip_extract.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// The launcher creates at most this many folders for one archive entry (zip_extract's kMaxDirectoryDepth).
-const size_t kMaxFolderDepth = 16;
 const char kDeleteListName[] = "delete.txt";
 const char kPartialSuffix[] = ".download";
 const char* const kLauncherOwnFiles[] = {"config", "update.dat", "vyrlauncher.exe", "updater.exe"};
@@ -39,14 +39,26 @@ bool endsWith(const std::string& text, const std::string& suffix) {
 bool isTopLevel(const std::string& name) { return name.find('/') == std::string::npos; }
 
 // The launcher works with names in the ANSI code page of the player's Windows, which the publisher
-// cannot know: only printable ASCII reads the same everywhere.
-bool isPrintableAscii(const std::string& name) {
+// cannot know: only printable ASCII reads the same everywhere. A "\" inside a name here is a folder
+// separator there.
+bool isPortableName(const std::string& name) {
     for (unsigned char c : name)
-        if (c < 0x20 || c > 0x7e) return false;
+        if (c < 0x20 || c > 0x7e || c == '\\') return false;
     return true;
 }
 
-size_t folderDepth(const std::string& name) { return static_cast<size_t>(std::count(name.begin(), name.end(), '/')); }
+// The archives the manifest's steps download into the game folder, as Windows would compare them.
+std::set<std::string> archivePaths(const std::vector<std::string>& patchNames) {
+    std::set<std::string> paths;
+    for (std::string name : patchNames) {
+        if (!isArchiveName(name.c_str())) continue;
+        std::replace(name.begin(), name.end(), '\\', '/');
+        paths.insert(lower(name));
+    }
+    return paths;
+}
+
+int folderDepth(const std::string& name) { return static_cast<int>(std::count(name.begin(), name.end(), '/')); }
 
 bool sameContent(const std::string& a, const std::string& b) {
     std::error_code error;
@@ -72,17 +84,19 @@ std::set<std::string> foldersOf(const std::vector<std::string>& files) {
 }
 
 // A name the archive carries: one the launcher accepts and writes to the very same place.
-void checkShippedName(const std::string& name, const std::set<std::string>& patchNames,
+void checkShippedName(const std::string& name, const std::set<std::string>& archives,
                       std::vector<std::string>* problems) {
-    if (!isPrintableAscii(name)) {
-        problems->push_back(name + ": only printable ASCII names read the same on every player's Windows");
+    if (!isPortableName(name)) {
+        problems->push_back(name + ": only printable ASCII names without \"\\\" read the same on every player's "
+                                   "Windows");
     } else if (!isSafeRelativePath(name.c_str())) {
         problems->push_back(name + ": the launcher refuses this path (reserved name, forbidden character, "
                                    "trailing dot or blank, or longer than 255 characters)");
-    } else if (folderDepth(name) > kMaxFolderDepth) {
+    } else if (folderDepth(name) > kMaxDirectoryDepth) {
         problems->push_back(name + ": the launcher creates at most 16 folder levels");
-    } else if (isTopLevel(name) && patchNames.count(lower(name))) {
-        problems->push_back(name + ": a patch file of the manifest has this name and would replace it");
+    } else if (archives.count(lower(name))) {
+        problems->push_back(name + ": the manifest downloads an archive of this name into the game folder and "
+                                   "deletes it after unpacking");
     }
 }
 
@@ -159,27 +173,26 @@ bool planRelease(const BuildTree& oldTree, const BuildTree& newTree, const std::
     checkCaseCollisions(newTree, problems);
     checkFileFolderSwaps(oldTree, newTree, problems);
 
-    std::set<std::string> patchFiles;
-    for (const std::string& name : patchNames) patchFiles.insert(lower(name));
+    std::set<std::string> archives = archivePaths(patchNames);
     std::set<std::string> oldExact(oldTree.files.begin(), oldTree.files.end());
     std::set<std::string> newFolded;
     for (const std::string& name : newTree.files) {
         newFolded.insert(lower(name));
         if (oldExact.count(name) && sameContent(oldTree.root + "/" + name, newTree.root + "/" + name)) continue;
-        checkShippedName(name, patchFiles, problems);
+        checkShippedName(name, archives, problems);
         plan->shipped.push_back(name);
     }
     std::set<std::string> oldFolders = foldersOf(oldTree.files);
     for (const std::string& folder : oldTree.emptyFolders) oldFolders.insert(lower(folder));
     for (const std::string& folder : newTree.emptyFolders) {
         if (oldFolders.count(lower(folder))) continue;
-        checkShippedName(folder, patchFiles, problems);
+        checkShippedName(folder, archives, problems);
         plan->newFolders.push_back(folder + "/");
     }
     // A file renamed only in case stays where it is on Windows: it is shipped, never deleted.
     for (const std::string& name : oldTree.files) {
         if (newFolded.count(lower(name))) continue;
-        if (!isPrintableAscii(name) || !isDeletableName(name.c_str()))
+        if (!isPortableName(name) || !isDeletableName(name.c_str()))
             problems->push_back(name + ": the delete list cannot name this file (a line of 4 characters or fewer "
                                        "ends the list; at most 254 characters; the launcher's path rule)");
         plan->deleted.push_back(name);

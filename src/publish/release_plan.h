@@ -26,7 +26,7 @@ bool isLauncherOwnFile(const std::string& name);
 bool scanBuild(const std::string& root, BuildTree* tree, std::vector<std::string>* problems);
 
 // Compares the two builds by content. `patchNames` are the names every step of the manifest downloads
-// into the game folder, the new archive's included; a game file of that name would be overwritten and
-// deleted by the download. false when any problem was added.
+// into the game folder, the new archive's included; a game file named like one of the archives would be
+// overwritten by its download and deleted after the unpacking. false when any problem was added.
 bool planRelease(const BuildTree& oldTree, const BuildTree& newTree, const std::vector<std::string>& patchNames,
                  ReleasePlan* plan, std::vector<std::string>* problems);

@@ -132,6 +132,7 @@ class PublishToolTests(unittest.TestCase):
             "aux.dat": {"aux.dat": "device"},
             "trailing.": {"trailing.": "dot"},
             "caf\u00e9.txt": {"caf\u00e9.txt": "not ASCII"},
+            "back\\slash.txt": {"back\\slash.txt": "a folder on Windows"},
             deep: {deep: "too deep"},
             "delete.txt": {"delete.txt": "a game file"},
             "Patch10002.zip": {"Patch10002.zip": "named like the archive"},
