@@ -70,7 +70,8 @@ bool indexLineOf(const std::string& www, const std::string& path, PatchIndexFile
     memset(line, 0, sizeof *line);
     snprintf(line->path, sizeof line->path, "%s", path.c_str());
     if (!sha256File(www + "/" + path, line->sha256, &line->size)) {
-        *error = "the manifest uses " + path + ", which is missing from " + www;
+        *error = "the manifest uses " + path + ", which is missing from " + www +
+                 " (the launcher and installer commands place theirs)";
         return false;
     }
     return true;
