@@ -34,13 +34,16 @@ bool readWholeFile(const std::string& path, std::string* data) {
     return !in.bad();
 }
 
-bool readManifestFileAt(const std::string& path, ManifestContents* contents) {
+// false when the file cannot be opened; *whole false when a step line in it cannot be read whole.
+bool readManifestFileAt(const std::string& path, ManifestContents* contents, bool* whole) {
     FILE* file = fopen(path.c_str(), "rb");
     if (file == nullptr) return false;
-    readManifestContents(file, contents);
+    *whole = readManifestContents(file, contents);
     fclose(file);
     return true;
 }
+
+const char kCutStepLine[] = ": a step line the launcher cannot read whole ends its table there; fix it by hand";
 
 // The index paths of every file the manifest uses: each step's names below "Player/", and the
 // launcher and installer files when their versions are set.
@@ -141,11 +144,13 @@ bool loadManifest(const std::string& www, ManifestContents* contents, bool* exis
         contents->steps.clear();
         return true;
     }
-    if (!readManifestFileAt(path, contents)) {
+    bool whole = true;
+    if (!readManifestFileAt(path, contents, &whole)) {
         *error = "cannot read " + path;
         return false;
     }
-    return true;
+    if (!whole) *error = path + kCutStepLine;
+    return whole;
 }
 
 std::string temporaryPathFor(const std::string& path) {
@@ -189,8 +194,9 @@ bool publishManifestAndIndex(const std::string& www, const ManifestContents& con
     std::string manifestPath = www + "/" + kManifestName;
     std::string temporary = temporaryPathFor(manifestPath);
     ManifestContents readBack;
-    bool written = replaceFileWithData(temporary, manifestText, error) && readManifestFileAt(temporary, &readBack);
-    if (written && !sameManifestContents(contents, readBack)) {
+    bool whole = true;
+    bool written = replaceFileWithData(temporary, manifestText, error) && readManifestFileAt(temporary, &readBack, &whole);
+    if (written && (!whole || !sameManifestContents(contents, readBack))) {
         *error = "the launcher would read the new manifest differently; nothing was published";
         written = false;
     }
@@ -209,7 +215,9 @@ std::vector<std::string> verifyServedFolder(const std::string& www, const std::s
     if (!problems.empty()) return problems;
 
     ManifestContents contents;
-    readManifestFileAt(www + "/" + kManifestName, &contents);
+    bool whole = true;
+    readManifestFileAt(www + "/" + kManifestName, &contents, &whole);
+    if (!whole) problems.push_back(kManifestName + std::string(kCutStepLine));
     PatchIndex index;
     if (!parsePatchIndex(indexText.data(), indexText.size(), &index, IndexSignature::Optional)) {
         problems.push_back(std::string(kIndexName) + ": not in the index format");

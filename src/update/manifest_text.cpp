@@ -36,15 +36,24 @@ bool switchSection(ManifestReader* reader, const char* word, size_t length) {
         memset(reader->targets.steps, 0, sizeof(VersionStep) * kMaxVersionSteps);
         *reader->targets.totalFileCount = 0;
         reader->storedSteps = 0;
+        reader->tableCut = false;
+        if (reader->targets.stepTableCut) *reader->targets.stepTableCut = 0;
     } else {
         return false;
     }
     return true;
 }
 
-// The first word of a version line; blank lines and overlong words leave the text as it was.
+bool isVersionWord(const char* word, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (!(word[i] >= '0' && word[i] <= '9') && word[i] != '.') return false;
+    return true;
+}
+
+// The first word of a version line; blank lines, overlong words and words that are not plain
+// version texts leave the text as it was.
 void readVersionLine(const char* word, size_t length, char* versionText) {
-    if (!word || length >= kVersionTextSize) return;
+    if (!word || length >= kVersionTextSize || !isVersionWord(word, length)) return;
     snprintf(versionText, kVersionTextSize, "%.*s", static_cast<int>(length), word);
 }
 
@@ -55,17 +64,34 @@ struct StepLine {
     size_t nameLengths[kMaxStepFiles];
 };
 
+enum class StepNumber { None, Read, OutOfRange };
+
+StepNumber readStepNumber(const char** rest, int32_t* version) {
+    *version = 0;
+    const char* line = *rest;
+    if (scanDecimalInteger(rest, version)) return StepNumber::Read;
+    const char* c = line;
+    while (isWordSpace(*c)) ++c;
+    bool digits = (*c == '-' || *c == '+') ? (c[1] >= '0' && c[1] <= '9') : (*c >= '0' && *c <= '9');
+    return digits ? StepNumber::OutOfRange : StepNumber::None;
+}
+
+// A number beyond 32 bits may well be newer than the installed game, so it counts as pending.
+bool isPendingStep(const ManifestReader* reader, StepNumber number, int32_t version) {
+    return number == StepNumber::OutOfRange || (number == StepNumber::Read && version > reader->localGameVersion);
+}
+
+void cutStepTable(ManifestReader* reader) {
+    reader->tableCut = true;
+    if (reader->targets.stepTableCut) *reader->targets.stepTableCut = 1;
+}
+
 // A leading number and up to sixteen names (more are ignored). false when the line is malformed.
-bool splitStepLine(const char* line, StepLine* step) {
-    step->version = 0;
+bool splitStepLine(const char* line, StepLine* step, StepNumber* number) {
     step->nameCount = 0;
     const char* rest = line;
-    if (!scanDecimalInteger(&rest, &step->version)) {
-        const char* c = line;
-        while (isWordSpace(*c)) ++c;
-        bool numberTooLarge = (*c == '-' || *c == '+') ? (c[1] >= '0' && c[1] <= '9') : (*c >= '0' && *c <= '9');
-        return !numberTooLarge;  // no number at all reads as 0, which stores nothing
-    }
+    *number = readStepNumber(&rest, &step->version);
+    if (*number != StepNumber::Read) return *number == StepNumber::None;  // no number reads as 0: nothing stored
     size_t length = 0;
     const char* word = nextWord(rest, &length);
     while (word && step->nameCount < kMaxStepFiles) {
@@ -92,10 +118,14 @@ void storeStep(ManifestReader* reader, const StepLine& step) {
 
 void readStepLine(ManifestReader* reader, const char* line) {
     StepLine step;
-    if (!splitStepLine(line, &step)) return;
+    StepNumber number;
+    if (!splitStepLine(line, &step, &number)) {
+        if (isPendingStep(reader, number, step.version)) cutStepTable(reader);
+        return;
+    }
     if (step.version == 0) return;  // a stored 0 would end the table, also below a negative installed version
     *reader->targets.serverGameVersion = step.version;
-    if (step.version > reader->localGameVersion) storeStep(reader, step);
+    if (step.version > reader->localGameVersion && !reader->tableCut) storeStep(reader, step);
 }
 
 }  // namespace
@@ -105,6 +135,7 @@ void beginManifest(ManifestReader* reader, const ManifestTargets& targets, int l
     reader->localGameVersion = localGameVersion;
     reader->section = ManifestSection::None;
     reader->storedSteps = 0;
+    reader->tableCut = false;
 }
 
 bool readManifestLine(ManifestReader* reader, const char* line) {
@@ -128,37 +159,38 @@ bool readManifestLine(ManifestReader* reader, const char* line) {
     return true;
 }
 
-namespace {
-
-typedef bool (*ManifestLineHandler)(void* context, const char* line);
-
-// Reads the whole file in pieces of at most kManifestPieceLength characters and hands each whole line
-// to `handle` until it answers false. A line longer than one piece is skipped whole, since a name cut
-// at the piece boundary would name the wrong file.
-void forEachManifestLine(FILE* file, ManifestLineHandler handle, void* context) {
-    char piece[kManifestPieceLength + 1];
-    bool skippingLongLine = false;
-    while (fgets(piece, sizeof piece, file)) {
-        size_t length = strlen(piece);
-        bool endsLine = length > 0 && piece[length - 1] == '\n';
-        if (!endsLine) {
-            // A piece that is full may still be a whole line: its line feed or the end of the file follows.
-            int next = fgetc(file);
-            if (next == '\n' || next == EOF) {
-                endsLine = true;
-            } else {
-                ungetc(next, file);
-            }
-        }
-        bool partOfLongLine = skippingLongLine || !endsLine;
-        skippingLongLine = !endsLine;
-        if (partOfLongLine) continue;
-        if (!handle(context, piece)) break;
-    }
+bool readBrokenManifestLine(ManifestReader* reader, const char* prefix) {
+    if (reader->section != ManifestSection::Player) return true;
+    if (reader->storedSteps >= kMaxVersionSteps) return false;
+    const char* rest = prefix;
+    int32_t version = 0;
+    StepNumber number = readStepNumber(&rest, &version);
+    if (isPendingStep(reader, number, version)) cutStepTable(reader);
+    return true;
 }
 
-bool handleLauncherLine(void* reader, const char* line) {
-    return readManifestLine(static_cast<ManifestReader*>(reader), line);
+namespace {
+
+// One line of the file: its first kManifestPieceLength characters in `piece`, and whether the line
+// was read whole (no longer than a piece, no NUL byte). false at the end of the file.
+bool readLinePiece(FILE* file, char (&piece)[kManifestPieceLength + 1], bool* whole) {
+    size_t length = 0;
+    bool sawNul = false;
+    bool overlong = false;
+    int c = fgetc(file);
+    if (c == EOF) return false;
+    for (; c != EOF; c = fgetc(file)) {
+        if (c == '\0') sawNul = true;
+        if (length < kManifestPieceLength) {
+            piece[length++] = static_cast<char>(c);
+        } else if (c != '\n') {
+            overlong = true;
+        }
+        if (c == '\n') break;
+    }
+    piece[length] = '\0';
+    *whole = !sawNul && !overlong;
+    return true;
 }
 
 // The launcher's reader with a window of one step, emptied after every line into the contents.
@@ -167,21 +199,24 @@ struct ContentsReader {
     VersionStep window[kMaxVersionSteps];
     int serverGameVersion;
     int totalFileCount;
+    int tableCut;
     ManifestContents* contents;
 };
 
-bool collectContentsLine(void* context, const char* line) {
-    ContentsReader* c = static_cast<ContentsReader*>(context);
+void collectContentsLine(ContentsReader* c, const char* line, bool whole) {
     size_t length = 0;
     const char* word = nextWord(line, &length);
     // A "[PLAYER]" header drops the steps read so far, as it empties the launcher's table.
-    if (word && wordIs(word, length, "[PLAYER]")) c->contents->steps.clear();
-    readManifestLine(&c->reader, line);
+    if (whole && word && wordIs(word, length, "[PLAYER]")) c->contents->steps.clear();
+    if (whole) {
+        readManifestLine(&c->reader, line);
+    } else {
+        readBrokenManifestLine(&c->reader, line);
+    }
     if (c->reader.storedSteps > 0) {
         c->contents->steps.push_back(c->window[0]);
         c->reader.storedSteps = 0;
     }
-    return true;
 }
 
 bool refuse(std::string* problem, const std::string& why) {
@@ -228,20 +263,29 @@ bool formatVersionSection(const char* header, const char* version, std::string* 
 void readManifestFile(FILE* file, const ManifestTargets& targets, int localGameVersion) {
     ManifestReader reader;
     beginManifest(&reader, targets, localGameVersion);
-    forEachManifestLine(file, handleLauncherLine, &reader);
+    char piece[kManifestPieceLength + 1];
+    bool whole = true;
+    while (readLinePiece(file, piece, &whole)) {
+        bool goOn = whole ? readManifestLine(&reader, piece) : readBrokenManifestLine(&reader, piece);
+        if (!goOn) break;
+    }
 }
 
-void readManifestContents(FILE* file, ManifestContents* contents) {
+bool readManifestContents(FILE* file, ManifestContents* contents) {
     memset(contents->installerVersion, 0, sizeof contents->installerVersion);
     memset(contents->launcherVersion, 0, sizeof contents->launcherVersion);
     contents->steps.clear();
     ContentsReader c;
     c.contents = contents;
+    c.tableCut = 0;
     ManifestTargets targets{contents->installerVersion, contents->launcherVersion, &c.serverGameVersion, c.window,
-                            &c.totalFileCount};
-    // Below every step number but the lowest, so each nonzero step is stored as it is read.
+                            &c.totalFileCount, &c.tableCut};
+    // Below every step number but the lowest, so each nonzero step is pending and stored as it is read.
     beginManifest(&c.reader, targets, INT32_MIN);
-    forEachManifestLine(file, collectContentsLine, &c);
+    char piece[kManifestPieceLength + 1];
+    bool whole = true;
+    while (readLinePiece(file, piece, &whole)) collectContentsLine(&c, piece, whole);
+    return c.tableCut == 0;
 }
 
 bool sameManifestContents(const ManifestContents& a, const ManifestContents& b) {

@@ -118,18 +118,13 @@ class PublishTests(harness.TestCase):
         self.assertEqual(self.publish("pubkey", "--private", key), public, "the key does not match the launcher's")
         return key, public
 
-    def launcher_version(self):
-        with open(os.path.join(self.source_dir, "src", "res", "launcher.rc")) as f:
-            numbers = re.search(r"FILEVERSION\s+(\d+)\s*,\s*(\d+)\s*,\s*(\d+)\s*,\s*(\d+)", f.read()).groups()
-        return ".".join(numbers)
-
     def publish_releases(self, builds):
         www = os.path.join(self.work, "www")
         key, public = self.signing_key()
         for step, (old, new) in enumerate(zip(builds, builds[1:]), start=FIRST_STEP + 1):
             self.publish("release", "--www", www, "--from", old, "--to", new, "--version", str(step), "--private", key)
         self.publish("launcher", "--www", www, "--file", os.path.join(self.build_dir, "VYRLauncher.exe"),
-                     "--version", self.launcher_version(), "--private", key)
+                     "--version", cache_value(self.build_dir, "VYR_LAUNCHER_VERSION"), "--private", key)
         # Served where the launcher looks, then checked there as a player would get it.
         shutil.copytree(www, self.patch_dir, dirs_exist_ok=True)
         for folder, _, names in os.walk(www):

@@ -1,0 +1,23 @@
+// Getting one file from the patch server into Updater's folder, and checking it against the signed
+// patch index when the build carries a key.
+#pragma once
+#include <cstddef>
+
+// What the transfer reports to the window; both may be null.
+struct FetchHooks {
+    void (*progress)(int percent);
+    bool (*cancelled)();
+};
+
+enum FetchResult { kFetchOk = 0, kFetchFailed = 1, kFetchCancelled = 2 };
+
+// GET of url into localFile. On kFetchFailed, reason gets a short text ("HTTP 404", ...) and no file
+// is left behind.
+int fetchToFile(const char* url, const char* localFile, const FetchHooks* hooks, char* reason, size_t reasonSize);
+
+// Downloads <base>/<urlPath> into localFile and, when the build carries a patch key, checks its size
+// and SHA-256 against the line of urlPath in <base>/PatchIndex.txt (fetched beside it as indexFile).
+// On failure message gets the whole reason, what (e.g. "The launcher") names the file in it, and
+// localFile is removed.
+int fetchVerifiedFile(const char* baseUrl, const char* urlPath, const char* localFile, const char* indexFile,
+                      const char* what, const FetchHooks* hooks, char* message, size_t messageSize);
