@@ -112,11 +112,16 @@ class PublishToolTests(unittest.TestCase):
         os.remove(archive)
         self.assertIn("missing", self.run_tool("verify", "--www", self.www, expect=1).stderr)
         write(archive, good)
+        # A key made by openssl alone (SEC1 PEM) reads with the public key openssl gives for it.
         other = os.path.join(self.dir, "other.pem")
-        other_public = self.run_tool("keygen", "--private", other).stdout.strip()
+        subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", other], check=True)
+        der = subprocess.run(["openssl", "ec", "-in", other, "-pubout", "-outform", "DER"], check=True,
+                             capture_output=True).stdout
+        other_public = self.run_tool("pubkey", "--private", other).stdout.strip()
+        self.assertEqual(other_public, der[-64:].hex())
         self.assertIn("signature", self.run_tool("verify", "--www", self.www, "--public", other_public,
                                                  expect=1).stderr)
-        # Re-signed with the other key, the same folder verifies with it; unsigned, no key verifies it.
+        # Unsigned, the folder verifies only without a key.
         self.release(b, b, 10004, signed=False)
         self.run_tool("verify", "--www", self.www)
         self.assertIn("not signed", self.run_tool("verify", "--www", self.www, "--public", public, expect=1).stderr)
