@@ -1,5 +1,6 @@
 // vyr-publish: the studio's side of patching. Makes release steps from two game builds, places the
 // launcher and the installer, keeps the signed patch index, and checks a served folder.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -109,6 +110,18 @@ bool readStepNumber(const std::string& text, const ManifestContents& contents, i
     return true;
 }
 
+// Whether a step already downloads Player/<name>: a new archive of that name would change that step.
+bool manifestUsesName(const ManifestContents& contents, const std::string& name) {
+    for (const VersionStep& step : contents.steps) {
+        for (int f = 0; f < step.fileCount; ++f) {
+            std::string used = step.files[f];
+            std::replace(used.begin(), used.end(), '\\', '/');
+            if (used == name) return true;
+        }
+    }
+    return false;
+}
+
 std::vector<std::string> patchNamesWith(const ManifestContents& contents, const std::string& newName) {
     std::vector<std::string> names{newName};
     for (const VersionStep& step : contents.steps)
@@ -145,6 +158,7 @@ int runRelease(const Options& options) {
     BuildTree oldTree, newTree;
     ReleasePlan plan;
     std::string archiveName = "Patch" + std::to_string(number) + ".zip";
+    if (manifestUsesName(contents, archiveName)) return fail("a step of the manifest already uses Player/" + archiveName);
     bool scanned = scanBuild(options.at("from"), &oldTree, &problems);
     scanned = scanBuild(options.at("to"), &newTree, &problems) && scanned;
     if (!scanned || !planRelease(oldTree, newTree, patchNamesWith(contents, archiveName), &plan, &problems))
