@@ -149,9 +149,8 @@ int runRelease(const Options& options) {
     const std::string www = options.at("www");
     std::string error;
     ManifestContents contents;
-    bool exists = false;
     int number = 0;
-    if (!loadManifest(www, &contents, &exists, &error) || !readStepNumber(options.at("version"), contents, &number, &error))
+    if (!loadManifest(www, &contents, &error) || !readStepNumber(options.at("version"), contents, &number, &error))
         return fail(error);
 
     std::vector<std::string> problems;
@@ -216,12 +215,9 @@ int runPlaceFile(const Options& options, bool isLauncher) {
     if (!isPublishableVersionText(version.c_str())) return fail("--version must be A.B.C.D, not \"" + version + "\"");
     if (isLauncher && !checkLauncherVersion(file, version, &error)) return fail(error);
     ManifestContents contents;
-    bool exists = false;
-    if (!loadManifest(www, &contents, &exists, &error)) return fail(error);
-    std::vector<uint8_t> bytes;
-    if (!readFileBytes(file, &bytes)) return fail("cannot read " + file);
+    if (!loadManifest(www, &contents, &error)) return fail(error);
     std::string target = www + "/" + (isLauncher ? kLauncherFilePath : kInstallerFilePath);
-    if (!replaceFileWithData(target, std::string(bytes.begin(), bytes.end()), &error)) return fail(error);
+    if (!replaceFileWithCopy(target, file, &error)) return fail(error);
     char* field = isLauncher ? contents.launcherVersion : contents.installerVersion;
     snprintf(field, kVersionTextSize, "%s", version.c_str());
     if (!publishManifestAndIndex(www, contents, optionOr(options, "private"), &error)) return fail(error);

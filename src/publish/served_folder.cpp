@@ -134,11 +134,10 @@ void verifySignatureOf(const std::string& indexText, const PatchIndex& index, co
 
 }  // namespace
 
-bool loadManifest(const std::string& www, ManifestContents* contents, bool* exists, std::string* error) {
+bool loadManifest(const std::string& www, ManifestContents* contents, std::string* error) {
     std::string path = www + "/" + kManifestName;
     std::error_code status;
-    *exists = fs::exists(path, status);
-    if (!*exists) {
+    if (!fs::exists(path, status)) {
         memset(contents->installerVersion, 0, sizeof contents->installerVersion);
         memset(contents->launcherVersion, 0, sizeof contents->launcherVersion);
         contents->steps.clear();
@@ -176,6 +175,18 @@ bool replaceFileWithData(const std::string& path, const std::string& data, std::
     if (!written) {
         *error = "cannot write " + temporary;
         unlink(temporary.c_str());
+        return false;
+    }
+    return replaceFileWith(path, temporary, error);
+}
+
+bool replaceFileWithCopy(const std::string& path, const std::string& source, std::string* error) {
+    std::error_code status;
+    fs::create_directories(fs::path(path).parent_path(), status);
+    std::string temporary = temporaryPathFor(path);
+    if (!fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, status)) {
+        *error = "cannot copy " + source + " into " + temporary + ": " + status.message();
+        fs::remove(temporary, status);
         return false;
     }
     return replaceFileWith(path, temporary, error);

@@ -9,11 +9,13 @@
 extern const char kLauncherFilePath[];   // "Launcher/VYRLauncher.exe"
 extern const char kInstallerFilePath[];  // "Installer/NorvaneSetup.exe"
 
-// The manifest as the launcher reads it; an absent one reads as empty sections (*exists false).
-bool loadManifest(const std::string& www, ManifestContents* contents, bool* exists, std::string* error);
+// The manifest as the launcher reads it; an absent one reads as empty sections.
+bool loadManifest(const std::string& www, ManifestContents* contents, std::string* error);
 
 // Writes `data` beside `path` and renames it over `path`, creating the folder first.
 bool replaceFileWithData(const std::string& path, const std::string& data, std::string* error);
+// Copies `source` beside `path` and renames the copy over `path`, creating the folder first.
+bool replaceFileWithCopy(const std::string& path, const std::string& source, std::string* error);
 // Renames a finished temporary file over `path`.
 bool replaceFileWith(const std::string& path, const std::string& temporary, std::string* error);
 // A temporary name beside `path`, removed by nobody but the rename.
