@@ -4,8 +4,8 @@ release steps and places the launcher, the served folder verifies, and the launc
 folder holding A until it equals C byte for byte (the launcher's own files aside).
 
 With a launcher built with VYR_PATCH_PUBLIC_KEY the index is signed with the matching private key, named
-by the cache variable or environment variable VYR_PATCH_PRIVATE_KEY_FILE; without one a key made here
-signs it, and the launcher fetches no index."""
+by the cache variable or environment variable VYR_PATCH_PRIVATE_KEY_FILE, else the build's test key
+test-patch-key.pem; without one a key made here signs it, and the launcher fetches no index."""
 import os
 import random
 import re
@@ -113,8 +113,9 @@ class PublishTests(harness.TestCase):
             key = os.path.join(self.work, "key.pem")
             self.publish("keygen", "--private", key)
             return key, ""
-        key = os.environ.get("VYR_PATCH_PRIVATE_KEY_FILE") or cache_value(self.build_dir, "VYR_PATCH_PRIVATE_KEY_FILE")
-        self.assertTrue(key, "the launcher checks signatures: VYR_PATCH_PRIVATE_KEY_FILE must name its key")
+        key = (os.environ.get("VYR_PATCH_PRIVATE_KEY_FILE") or cache_value(self.build_dir, "VYR_PATCH_PRIVATE_KEY_FILE")
+               or os.path.join(self.build_dir, "test-patch-key.pem"))
+        self.assertTrue(os.path.exists(key), "the launcher checks signatures: VYR_PATCH_PRIVATE_KEY_FILE must name its key")
         self.assertEqual(self.publish("pubkey", "--private", key), public, "the key does not match the launcher's")
         return key, public
 
