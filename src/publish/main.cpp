@@ -17,6 +17,7 @@
 #include "update/delete_list_text.h"
 #include "update/pe_version.h"
 #include "update/version_text.h"
+#include "updater/updater_texts.h"
 
 namespace fs = std::filesystem;
 
@@ -216,7 +217,7 @@ int runPlaceFile(const Options& options, bool isLauncher) {
     if (isLauncher && !checkLauncherVersion(file, version, &error)) return fail(error);
     ManifestContents contents;
     if (!loadManifest(www, &contents, &error)) return fail(error);
-    std::string target = www + "/" + (isLauncher ? kLauncherFilePath : kInstallerFilePath);
+    std::string target = www + "/" + (isLauncher ? updater_file::kLauncherUrlPath : updater_file::kInstallerUrlPath);
     if (!replaceFileWithCopy(target, file, &error)) return fail(error);
     char* field = isLauncher ? contents.launcherVersion : contents.installerVersion;
     snprintf(field, kVersionTextSize, "%s", version.c_str());

@@ -16,6 +16,7 @@
 #include "update/patch_progress.h"
 #include "update/path_check.h"
 #include "update/zip_extract.h"
+#include "updater/updater_texts.h"
 
 namespace fs = std::filesystem;
 
@@ -23,7 +24,10 @@ namespace {
 
 const char kDeleteListName[] = "delete.txt";
 const char kPartialSuffix[] = ".download";
-const char* const kLauncherOwnFiles[] = {"config", "update.dat", "vyrlauncher.exe", "updater.exe"};
+// The launcher's and Updater's files in the game folder, compared without regard to case.
+const char* const kLauncherOwnFiles[] = {"config", "update.dat", "VYRLauncher.exe", "Updater.exe",
+                                         updater_file::kLauncherDownload, updater_file::kLauncherBackup,
+                                         updater_file::kInstallerDownload, updater_file::kIndexDownload};
 const size_t kCompareChunk = 1 << 16;
 
 std::string lower(std::string text) {
@@ -129,7 +133,7 @@ bool isLauncherOwnFile(const std::string& name) {
     if (endsWith(folded, kPartialSuffix)) return true;
     if (!isTopLevel(folded)) return false;
     for (const char* own : kLauncherOwnFiles)
-        if (folded == own) return true;
+        if (folded == lower(own)) return true;
     return false;
 }
 

@@ -13,16 +13,14 @@
 
 #include "publish/signing.h"
 #include "update/patch_index.h"
+#include "updater/updater_texts.h"
 
 namespace fs = std::filesystem;
-
-const char kLauncherFilePath[] = "Launcher/VYRLauncher.exe";
-const char kInstallerFilePath[] = "Installer/NorvaneSetup.exe";
 
 namespace {
 
 const char kManifestName[] = "LauncherPatchInfo.txt";
-const char kIndexName[] = "PatchIndex.txt";
+const char* const kIndexName = updater_file::kIndexUrlPath;
 const char kTemporarySuffix[] = ".publishing";
 
 bool readWholeFile(const std::string& path, std::string* data) {
@@ -58,8 +56,8 @@ bool usedPaths(const ManifestContents& contents, std::vector<std::string>* paths
             paths->push_back(path);
         }
     }
-    if (contents.launcherVersion[0] != '\0') paths->push_back(kLauncherFilePath);
-    if (contents.installerVersion[0] != '\0') paths->push_back(kInstallerFilePath);
+    if (contents.launcherVersion[0] != '\0') paths->push_back(updater_file::kLauncherUrlPath);
+    if (contents.installerVersion[0] != '\0') paths->push_back(updater_file::kInstallerUrlPath);
     return true;
 }
 

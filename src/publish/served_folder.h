@@ -6,9 +6,6 @@
 
 #include "update/manifest_text.h"
 
-extern const char kLauncherFilePath[];   // "Launcher/VYRLauncher.exe"
-extern const char kInstallerFilePath[];  // "Installer/NorvaneSetup.exe"
-
 // The manifest as the launcher reads it; an absent one reads as empty sections.
 bool loadManifest(const std::string& www, ManifestContents* contents, std::string* error);
 

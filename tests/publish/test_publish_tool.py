@@ -72,7 +72,8 @@ class PublishToolTests(unittest.TestCase):
         b = self.build("B", {"Data/table.txt": "v2\n" * 1000, "Data/Sub/noise.bin": noise, "same.txt": "same",
                              "New Folder/text file.txt": "t" * 100000, long_name: os.urandom(5000),
                              "renamed.txt": "case", "Empty Folder": None, "config": "other",
-                             "VYRLauncher.exe": "not shipped", "big.dat.download": "partial"})
+                             "VYRLauncher.exe": "not shipped", "big.dat.download": "partial",
+                             "VYRLauncher.old.exe": "Updater's backup"})
         out = self.release(a, b, 10002).stdout
         self.assertIn("Player/Patch10002.zip", out)
         with zipfile.ZipFile(os.path.join(self.www, "Player", "Patch10002.zip")) as z:
