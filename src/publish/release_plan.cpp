@@ -65,8 +65,8 @@ std::set<std::string> archivePaths(const std::vector<std::string>& patchNames) {
 int folderDepth(const std::string& name) { return static_cast<int>(std::count(name.begin(), name.end(), '/')); }
 
 bool sameContent(const std::string& a, const std::string& b) {
-    std::error_code error;
-    if (fs::file_size(a, error) != fs::file_size(b, error) || error) return false;
+    std::error_code errorA, errorB;
+    if (fs::file_size(a, errorA) != fs::file_size(b, errorB) || errorA || errorB) return false;
     std::ifstream first(a, std::ios::binary), second(b, std::ios::binary);
     std::vector<char> x(kCompareChunk), y(kCompareChunk);
     while (first && second) {
