@@ -29,3 +29,7 @@ if(WIN32)
   vyr_unit_test(worker_session_test SOURCES worker_session_test.cpp FIXTURES nginx_server)
   target_link_libraries(worker_session_test PRIVATE vyr_zip_writer)
 endif()
+
+if(WIN32)
+  vyr_unit_test(worker_resume_test SOURCES worker_resume_test.cpp FIXTURES nginx_server)
+endif()
