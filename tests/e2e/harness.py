@@ -159,8 +159,9 @@ class Shot:
 
 class Session:
     def __init__(self, build_dir=None, stub_game=False, stub_updater=False, root_colour=ROOT_COLOUR, env=None,
-                 exe_name="VYRLauncher.exe", folder_parent=None):
+                 exe_name="VYRLauncher.exe", launcher_build="VYRLauncher.exe", folder_parent=None):
         self.build_dir = build_dir or BUILD_DIR
+        self.launcher_build = launcher_build
         self.folder_parent = folder_parent
         self.stub_game = stub_game
         self.stub_updater = stub_updater
@@ -185,7 +186,7 @@ class Session:
             self.folder = tempfile.mkdtemp(prefix="vyr-e2e-", dir=self.folder_parent)
             # Screenshots and OCR crops stay out of the game folder, which tests compare file by file.
             self.scratch = tempfile.mkdtemp(prefix="vyr-e2e-shots-")
-            shutil.copy(os.path.join(self.build_dir, "VYRLauncher.exe"), os.path.join(self.folder, self.exe_name))
+            shutil.copy(os.path.join(self.build_dir, self.launcher_build), os.path.join(self.folder, self.exe_name))
             stub = os.path.join(self.build_dir, "tools", "stub_recorder.exe")
             if self.stub_game:
                 shutil.copy(stub, self.path("Norvane.exe"))
