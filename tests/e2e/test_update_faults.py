@@ -81,24 +81,26 @@ class UpdateFaultTests(harness.TestCase):
         session.launch()
         session.wait_window()
 
-    def wait_failure(self, s, status, timeout):
-        """Polls the status line until it shows status; a final status other than that fails at once."""
+    def wait_failure(self, s, statuses, timeout):
+        """Polls the status line until it shows one of statuses (one text or several); a final status
+        other than those fails at once."""
+        statuses = (statuses,) if isinstance(statuses, str) else statuses
         deadline = time.monotonic() + timeout
         shown = ""
         while time.monotonic() < deadline:
             shown = s.status_text()
             squeezed = "".join(shown.lower().split())
-            if "".join(status.lower().split()) in squeezed:
+            if any("".join(status.lower().split()) in squeezed for status in statuses):
                 return shown
             if any("".join(final.lower().split()) in squeezed for final in FINAL_STATUSES):
                 break
             time.sleep(0.5)
-        self.fail("status line never showed %r; last read %r" % (status, shown))
+        self.fail("status line never showed %r; last read %r" % (statuses, shown))
 
-    def assert_failure_kept_the_game(self, s, status, recorded, present=(), timeout=FAILURE_WAIT_SECONDS):
+    def assert_failure_kept_the_game(self, s, statuses, recorded, present=(), timeout=FAILURE_WAIT_SECONDS):
         """The run has stopped on a failure: status on the line, the old table whole, the version at the
         last complete step, no partial or temporary file left, Start disabled, the launcher alive."""
-        shown = self.wait_failure(s, status, timeout)
+        shown = self.wait_failure(s, statuses, timeout)
         self.assertEqual(s.read_file(SERVED + "/table.dat"), OLD_TABLE, "the old game file was changed")
         self.assertEqual(self.read_config_version(s.path("config")), recorded, shown)
         content = game_files(s.folder) - LAUNCHER_FILES
@@ -188,7 +190,8 @@ class UpdateFaultTests(harness.TestCase):
                     self.serve("table.dat", self.sample_bytes(62, disk.f_bavail * disk.f_frsize + overshoot))
                     s.launch()
                     s.wait_window()
-                    self.assert_failure_kept_the_game(s, "Creating file failed", INSTALLED)
+                    self.assert_failure_kept_the_game(s, ("Creating file failed", "Not enough free disk space"),
+                                                      INSTALLED)
 
     def test_an_updater_in_the_system_folder_is_never_started(self):
         planted = os.path.join(harness.wine_prefix(), "drive_c", "windows", "system32", "Updater.exe")
