@@ -86,10 +86,12 @@ class KillRestartTests(harness.TestCase):
         self.make_demo_patches.write(path + ".fault", b"slow\n")
         return "%s/%s" % (SERVED, name)
 
-    def serve_zip(self, name, entries):
+    def serve_zip(self, name, entries, slow=True):
+        """Serves an archive, slowly or (so that kills land during unpacking too) at full speed."""
         path = os.path.join(self.player_dir, name)
         self.make_demo_patches.write_zip(path, entries)
-        self.make_demo_patches.write(path + ".fault", b"slow\n")
+        if slow:
+            self.make_demo_patches.write(path + ".fault", b"slow\n")
         return "%s/%s" % (SERVED, name)
 
     def make_patch_set(self):
@@ -101,22 +103,23 @@ class KillRestartTests(harness.TestCase):
                 "Movies/old_intro.dat": data(70, 300 * KIB),
                 "readme.txt": b"kept by every step\n"}
         regions = [("Maps/World/r%03d.map" % i, data(100 + i, (16 + i % 48) * KIB)) for i in range(120)]
-        regions_again = [(name, data(300 + i, 40 * KIB)) for i, (name, _) in enumerate(regions[:40])]
-        items = [("Data/Items/i%02d/item%03d.dat" % (i % 8, i), data(500 + i, 40 * KIB)) for i in range(80)]
+        regions_again = [(name, data(300 + i, 40 * KIB)) for i, (name, _) in enumerate(regions[:80])]
+        sounds = [("Sounds/s%03d.ogg" % i, data(700 + i, 8 * KIB)) for i in range(200)]
+        items = [("Data/Items/i%02d/item%03d.dat" % (i % 8, i), data(500 + i, 24 * KIB)) for i in range(200)]
         steps = [
-            (10006, [(self.serve("Data/table.dat", data(71, 3 * KIB * KIB)), None),
-                     (self.serve_zip("Patch10006.zip", regions), regions)]),
-            (10007, [(self.serve_zip("Patch10007.zip", [("Movies/", None), ("Movies/New/", None),
-                                                        ("Movies/New/intro.dat", data(72, 2 * KIB * KIB))]
-                                     + regions_again + [("delete.txt", b"Movies/old_intro.dat\n")]), None)]),
-            (10008, [(self.serve_zip("Patch10008.zip", items), items),
-                     (self.serve("readme_10008.txt", b"Norvane 10008\n"), None)]),
+            (10006, [self.serve("Data/table.dat", data(71, 3 * KIB * KIB)), self.serve_zip("Patch10006.zip", regions)]),
+            (10007, [self.serve_zip("Patch10007.zip", [("Movies/", None), ("Movies/New/", None),
+                                                       ("Movies/New/intro.dat", data(72, 2 * KIB * KIB))]
+                                    + regions_again + sounds + [("delete.txt", b"Movies/old_intro.dat\n")],
+                                    slow=False)]),
+            (10008, [self.serve_zip("Patch10008.zip", items, slow=False),
+                     self.serve("readme_10008.txt", b"Norvane 10008\n")]),
         ]
         target = dict(base)
         lines = []
-        for version, files in steps:
-            lines.append(" ".join([str(version)] + [name for name, _ in files]))
-            for name, _ in files:
+        for version, names in steps:
+            lines.append(" ".join([str(version)] + names))
+            for name in names:
                 self.apply_served_file(target, name)
         self.serve_manifest("[INSTALLER]\n1.0.0.0\n[LAUNCHER]\n0.0.0.5\n[PLAYER]\n10004 old.zip\n" +
                             "".join(line + "\n" for line in lines))
