@@ -19,7 +19,7 @@ struct Parsed {
     int totalFileCount = 0;
 
     ManifestTargets targets() {
-        return ManifestTargets{installerVersion, launcherVersion, &serverGameVersion, steps, &totalFileCount};
+        return ManifestTargets{installerVersion, launcherVersion, &serverGameVersion, steps, &totalFileCount, nullptr};
     }
     int storedSteps() const {
         int count = 0;
@@ -159,43 +159,61 @@ TEST(ManifestText, OverlongVersionWordsAreRefusedNotCut) {
     EXPECT_STREQ(q.installerVersion, "");
 }
 
-TEST(ManifestText, AFileNameLongerThanTheFieldMakesItsLineMalformed) {
+TEST(ManifestText, APendingStepThatCannotBeReadWholeEndsTheTable) {
     std::string longest(kStepFileNameSize - 1, 'a');
     std::string overlong(kStepFileNameSize, 'b');
-    Parsed p;
-    parse(&p,
-          "[PLAYER]\n10001 " + longest + "\n10002 ok.zip " + overlong + " more.zip\n10003 c.zip\n"
-          "10004" + names(16, "g") + " " + overlong + "\n",
-          0);
-    ASSERT_EQ(p.storedSteps(), 3);
-    EXPECT_EQ(std::string(p.steps[0].files[0]), longest);
-    EXPECT_EQ(p.steps[1].version, 10003);
-    EXPECT_EQ(p.steps[2].version, 10004);  // an overlong name beyond the sixteenth is ignored like the rest
-    EXPECT_EQ(p.steps[2].fileCount, 16);
-    EXPECT_EQ(p.serverGameVersion, 10004);
-    EXPECT_EQ(p.totalFileCount, 1 + 1 + 16);
+    std::string longLine = "10003";  // its tail pieces must never read as lines, "10009" among them
+    while (longLine.size() < 5000) longLine += " Data/10009x.zip";
+    std::string exact = "10002 " + std::string(kStepFileNameSize - 1, 'e') +
+                        std::string(kManifestPieceLength - 6 - (kStepFileNameSize - 1), ' ');
+    const struct {
+        const char* what;
+        std::string badLine;
+    } kBadLines[] = {
+        {"a name of 128 characters", "10003 ok.zip " + overlong + " more.zip"},
+        {"a number beyond 32 bits", "4294977296 x.zip"},
+        {"a line longer than one piece", longLine},
+        {"a NUL byte", std::string("10003 a", 7) + '\0' + "b.zip"},
+    };
+    for (const auto& c : kBadLines) {
+        Parsed p;
+        int cut = 0;
+        ManifestTargets targets = p.targets();
+        targets.stepTableCut = &cut;
+        std::string manifest = "[PLAYER]\n10001 " + longest + "\n" + exact + "\n" + c.badLine + "\n10004 c.zip\n" +
+                               "10005" + names(16, "g") + " " + overlong + "\n";
+        FILE* file = tmpfile();
+        fwrite(manifest.data(), 1, manifest.size(), file);
+        rewind(file);
+        readManifestFile(file, targets, 0);
+        fclose(file);
+        ASSERT_EQ(p.storedSteps(), 2) << c.what;  // nothing after the unreadable step
+        EXPECT_EQ(std::string(p.steps[0].files[0]), longest) << c.what;
+        EXPECT_EQ(p.steps[1].fileCount, 1) << c.what;  // a line of exactly one piece is read whole
+        EXPECT_EQ(cut, 1) << c.what;
+        EXPECT_EQ(p.serverGameVersion, 10005) << c.what;  // the line after a NUL byte is not lost
+
+        // At or below the installed version the same line is merely skipped.
+        Parsed q;
+        int notCut = 0;
+        targets = q.targets();
+        targets.stepTableCut = &notCut;
+        FILE* again = tmpfile();
+        fwrite(manifest.data(), 1, manifest.size(), again);
+        rewind(again);
+        readManifestFile(again, targets, 10003);
+        fclose(again);
+        bool hugeNumber = c.badLine[0] == '4';
+        EXPECT_EQ(notCut, hugeNumber ? 1 : 0) << c.what;  // beyond 32 bits may be newer than anything
+        EXPECT_EQ(q.storedSteps(), hugeNumber ? 0 : 2) << c.what;  // 10004, and 10005 with its first 16 names
+    }
 }
 
-TEST(ManifestText, LinesLongerThanAPieceAreSkippedWhole) {
-    // 5,000 characters: its tail pieces would otherwise read as lines, "10009" among them.
-    std::string longLine = "10005";
-    while (longLine.size() < 5000) longLine += " Data/10009x.zip";
-    std::string exact = "10002 " + std::string(kManifestPieceLength - 6, 'e');
-    std::string oneMore = "10003 " + std::string(kManifestPieceLength - 5, 'f');
+TEST(ManifestText, VersionTextsHoldOnlyDigitsAndDots) {
     Parsed p;
-    parse(&p, "[PLAYER]\n10001 a\n" + longLine + "\n" + exact + "\n" + oneMore + "\n10004 b\n", 0);
-    ASSERT_EQ(exact.size(), static_cast<size_t>(kManifestPieceLength));
-    ASSERT_EQ(p.storedSteps(), 2);
-    EXPECT_EQ(p.steps[0].version, 10001);
-    EXPECT_EQ(p.steps[1].version, 10004);
-    EXPECT_EQ(p.serverGameVersion, 10004);
-
-    // A line of exactly one piece, padded with blanks, is read whole.
-    std::string fits = "10002 " + std::string(kStepFileNameSize - 1, 'n') + std::string(kManifestPieceLength - 6 - 127, ' ');
-    Parsed q;
-    parse(&q, "[PLAYER]\n" + fits + "\n", 0);
-    ASSERT_EQ(q.storedSteps(), 1);
-    EXPECT_EQ(q.steps[0].fileCount, 1);
+    parse(&p, "[INSTALLER]\n1.0.0.4\n1.0.0.5\" x\n[LAUNCHER]\n0.0.0.6\n0.0.0.7-beta\n", 0);
+    EXPECT_STREQ(p.installerVersion, "1.0.0.4");
+    EXPECT_STREQ(p.launcherVersion, "0.0.0.6");
 }
 
 TEST(ManifestText, HeaderLinesAreHandledLineByLine) {

@@ -6,21 +6,22 @@
 #include <shellapi.h>
 
 #include "app/version_step.h"
+#include "ui/skin_slots.h"
 
-enum { kStatusTextSize = 1024, kPathSize = 256, kCommandLineSize = 4096, kTransferBufferSize = 32768,
-       kUnzipBufferSize = 65536, kSkinImageSlots = 20, kHitRectCount = 6 };
+enum { kStatusTextSize = 1024, kPathSize = 256, kCommandLineSize = 4096, kTransferBufferSize = 65536,
+       kUnzipBufferSize = 65536 };
 
 // hitRects indices
 enum { kHitStart = 0, kHitCancel = 1, kHitHome = 2, kHitCommunity = 3, kHitTotalBar = 4, kHitFileBar = 5 };
 
 struct LauncherState {
     // Status line and buttons. Entry 0 doubles as the launcher status: 3 means not startable.
-    volatile int buttonState[4];
+    volatile int buttonState[kButtonCount];
     char statusText[kStatusTextSize];
     HFONT statusFont;
 
     // Redraw snapshot, owned by the compositor.
-    int shownButtonState[4];
+    int shownButtonState[kButtonCount];
     int shownFileProgress;
     int shownTotalProgress;
     char shownStatusText[kStatusTextSize];
@@ -34,6 +35,7 @@ struct LauncherState {
     char latestLauncherVersion[kVersionTextSize];
     VersionStep versionSteps[kMaxVersionSteps];
     int totalFileCount;
+    int stepTableCut;  // a pending manifest step could not be read: patch up to it, then report the server
     int launcherFileVersion[4];
 
     // Drawing resources and geometry.

@@ -17,8 +17,6 @@ const int kVersionLineX = 20;
 const int kVersionLineY = 55;
 const COLORREF kOutlineGrey = 0x666666;
 const COLORREF kOutlineBlack = 0x000000;
-const int kFileBarSlot = 12;
-const int kTotalBarSlot = 13;
 
 size_t pixelCount() {
     return static_cast<size_t>(gState.windowWidth) * static_cast<size_t>(gState.windowHeight);
@@ -35,7 +33,7 @@ void blitImage(HDC target, HBITMAP image, int x, int y, int width, int height) {
 }
 
 void drawButtons(HDC target, const FrameValues& frame) {
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kButtonCount; ++i) {
         int slot = buttonSlot(i, frame.buttonState[i]);
         if (slot < 0) continue;
         const RECT& rect = gState.hitRects[i];
@@ -71,8 +69,9 @@ void drawStatusLine(HDC target) {
     TextOutW(target, x, y, wide, count);
 }
 
-// Drawn in the colour the status line left set, without an outline.
+// In the status colour, without an outline; set here, since an empty status line sets no colour.
 void drawVersionLine(HDC target) {
+    SetTextColor(target, gSettings.statusTextColour);
     char line[256];
     int length = snprintf(line, sizeof line, "l%d.%d.%d.%d %s %s", gState.launcherFileVersion[0],
                           gState.launcherFileVersion[1], gState.launcherFileVersion[2],
@@ -101,21 +100,21 @@ void composeFrame(const FrameValues& frame) {
 }
 
 FrameValues liveFrameValues() {
-    int buttons[4];
-    for (int i = 0; i < 4; ++i) buttons[i] = gState.buttonState[i];
+    int buttons[kButtonCount];
+    for (int i = 0; i < kButtonCount; ++i) buttons[i] = gState.buttonState[i];
     return frameValuesOf(buttons, gState.fileProgress, gState.totalProgress);
 }
 
 FrameValues shownFrameValues() {
     FrameValues shown{};
-    for (int i = 0; i < 4; ++i) shown.buttonState[i] = gState.shownButtonState[i];
+    for (int i = 0; i < kButtonCount; ++i) shown.buttonState[i] = gState.shownButtonState[i];
     shown.fileProgress = gState.shownFileProgress;
     shown.totalProgress = gState.shownTotalProgress;
     return shown;
 }
 
 void recordShownFrame(const FrameValues& frame) {
-    for (int i = 0; i < 4; ++i) gState.shownButtonState[i] = frame.buttonState[i];
+    for (int i = 0; i < kButtonCount; ++i) gState.shownButtonState[i] = frame.buttonState[i];
     gState.shownFileProgress = frame.fileProgress;
     gState.shownTotalProgress = frame.totalProgress;
 }

@@ -38,12 +38,12 @@ int buttonSlot(int button, int state) {
         if (button != 0) return -1;
         state = 2;
     }
-    return 3 * button + state - 1;
+    return buttonImageSlot(button, state);
 }
 
-FrameValues frameValuesOf(const int buttonState[4], int fileProgress, int totalProgress) {
+FrameValues frameValuesOf(const int buttonState[kButtonCount], int fileProgress, int totalProgress) {
     FrameValues values{};
-    for (int i = 0; i < 4; ++i) values.buttonState[i] = buttonState[i];
+    for (int i = 0; i < kButtonCount; ++i) values.buttonState[i] = buttonState[i];
     if (values.buttonState[0] == 0) values.buttonState[0] = 2;
     values.fileProgress = fileProgress;
     values.totalProgress = totalProgress;
@@ -51,7 +51,7 @@ FrameValues frameValuesOf(const int buttonState[4], int fileProgress, int totalP
 }
 
 bool sameFrameValues(const FrameValues& a, const FrameValues& b) {
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kButtonCount; ++i) {
         if (a.buttonState[i] != b.buttonState[i]) return false;
     }
     return a.fileProgress == b.fileProgress && a.totalProgress == b.totalProgress;

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ui/skin_slots.h"
+
 // x * a / 255 truncated, exact for every x and a in 0..255, without a division or a table:
 // 257 * (t + 1) / 65536 stays below the next multiple of 255 for every product t <= 255 * 255.
 inline uint8_t scaleByAlpha(uint32_t x, uint32_t a) {
@@ -26,12 +28,12 @@ int buttonSlot(int button, int state);
 
 // What a frame shows of the live values, and what it showed last time.
 struct FrameValues {
-    int buttonState[4];
+    int buttonState[kButtonCount];
     int fileProgress;
     int totalProgress;
 };
 
 // The frame the live values would draw: the start button's state 0 is drawn as state 2, so it is
 // recorded as 2 and an idle ready launcher compares equal to its last frame.
-FrameValues frameValuesOf(const int buttonState[4], int fileProgress, int totalProgress);
+FrameValues frameValuesOf(const int buttonState[kButtonCount], int fileProgress, int totalProgress);
 bool sameFrameValues(const FrameValues& a, const FrameValues& b);

@@ -1,12 +1,13 @@
 // Pointer geometry of the launcher window: strict inside tests, the close corner, the hover scan and
 // the button a release lands on. Free of <windows.h>; the window procedure feeds it window coordinates.
 #pragma once
+#include "ui/skin_slots.h"
 
 struct HitBox {
     long left, top, right, bottom;
 };
 
-enum { kButtonCount = 4, kDisabledState = 3 };
+enum { kDisabledState = 3 };
 
 // Strictly inside on all four sides: points on the border do not count.
 bool isInsideBox(const HitBox& box, int x, int y);

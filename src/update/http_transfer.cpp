@@ -63,6 +63,17 @@ int receiveBody(Transfer* transfer) {
     return transfer->received == transfer->expectedTotal ? kTransferOk : kTransferIncomplete;
 }
 
+// When HEAD gave no size, the GET's own Content-Length is the size to hold the body to, so a body
+// cut short is never taken for the whole file.
+void takeSizeFromAnswer(HINTERNET urlHandle, int* expectedTotal) {
+    if (*expectedTotal > 0) return;
+    DWORD length = 0;
+    DWORD lengthSize = sizeof length;
+    if (HttpQueryInfoA(urlHandle, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &lengthSize, nullptr) &&
+        length <= static_cast<DWORD>(INT_MAX))
+        *expectedTotal = static_cast<int>(length);
+}
+
 }  // namespace
 
 int queryRemoteSize(const char* host, int port, const char* object, int secure, const char* agent, DWORD timeoutMs,
@@ -108,6 +119,7 @@ int downloadToFile(const char* url, const char* localFile, int secure, const cha
     if (!transfer.urlHandle) {
         result = kTransferOpenFailed;
     } else {
+        takeSizeFromAnswer(transfer.urlHandle, &transfer.expectedTotal);
         transfer.file = CreateFileA(localFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         result = transfer.file == INVALID_HANDLE_VALUE ? kTransferCreateFailed : receiveBody(&transfer);
     }

@@ -16,7 +16,7 @@ namespace {
 
 ManifestTargets stateTargets() {
     return ManifestTargets{gState.latestInstallerVersion, gState.latestLauncherVersion, &gState.serverGameVersion,
-                           gState.versionSteps, &gState.totalFileCount};
+                           gState.versionSteps, &gState.totalFileCount, &gState.stepTableCut};
 }
 
 }  // namespace

@@ -35,15 +35,24 @@ bool switchSection(ManifestReader* reader, const char* word, size_t length) {
         memset(reader->targets.steps, 0, sizeof(VersionStep) * kMaxVersionSteps);
         *reader->targets.totalFileCount = 0;
         reader->storedSteps = 0;
+        reader->tableCut = false;
+        if (reader->targets.stepTableCut) *reader->targets.stepTableCut = 0;
     } else {
         return false;
     }
     return true;
 }
 
-// The first word of a version line; blank lines and overlong words leave the text as it was.
+bool isVersionWord(const char* word, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (!(word[i] >= '0' && word[i] <= '9') && word[i] != '.') return false;
+    return true;
+}
+
+// The first word of a version line; blank lines, overlong words and words that are not plain
+// version texts leave the text as it was.
 void readVersionLine(const char* word, size_t length, char* versionText) {
-    if (!word || length >= kVersionTextSize) return;
+    if (!word || length >= kVersionTextSize || !isVersionWord(word, length)) return;
     snprintf(versionText, kVersionTextSize, "%.*s", static_cast<int>(length), word);
 }
 
@@ -54,17 +63,34 @@ struct StepLine {
     size_t nameLengths[kMaxStepFiles];
 };
 
+enum class StepNumber { None, Read, OutOfRange };
+
+StepNumber readStepNumber(const char** rest, int32_t* version) {
+    *version = 0;
+    const char* line = *rest;
+    if (scanDecimalInteger(rest, version)) return StepNumber::Read;
+    const char* c = line;
+    while (isWordSpace(*c)) ++c;
+    bool digits = (*c == '-' || *c == '+') ? (c[1] >= '0' && c[1] <= '9') : (*c >= '0' && *c <= '9');
+    return digits ? StepNumber::OutOfRange : StepNumber::None;
+}
+
+// A number beyond 32 bits may well be newer than the installed game, so it counts as pending.
+bool isPendingStep(const ManifestReader* reader, StepNumber number, int32_t version) {
+    return number == StepNumber::OutOfRange || (number == StepNumber::Read && version > reader->localGameVersion);
+}
+
+void cutStepTable(ManifestReader* reader) {
+    reader->tableCut = true;
+    if (reader->targets.stepTableCut) *reader->targets.stepTableCut = 1;
+}
+
 // A leading number and up to sixteen names (more are ignored). false when the line is malformed.
-bool splitStepLine(const char* line, StepLine* step) {
-    step->version = 0;
+bool splitStepLine(const char* line, StepLine* step, StepNumber* number) {
     step->nameCount = 0;
     const char* rest = line;
-    if (!scanDecimalInteger(&rest, &step->version)) {
-        const char* c = line;
-        while (isWordSpace(*c)) ++c;
-        bool numberTooLarge = (*c == '-' || *c == '+') ? (c[1] >= '0' && c[1] <= '9') : (*c >= '0' && *c <= '9');
-        return !numberTooLarge;  // no number at all reads as 0, which stores nothing
-    }
+    *number = readStepNumber(&rest, &step->version);
+    if (*number != StepNumber::Read) return *number == StepNumber::None;  // no number reads as 0: nothing stored
     size_t length = 0;
     const char* word = nextWord(rest, &length);
     while (word && step->nameCount < kMaxStepFiles) {
@@ -91,10 +117,14 @@ void storeStep(ManifestReader* reader, const StepLine& step) {
 
 void readStepLine(ManifestReader* reader, const char* line) {
     StepLine step;
-    if (!splitStepLine(line, &step)) return;
+    StepNumber number;
+    if (!splitStepLine(line, &step, &number)) {
+        if (isPendingStep(reader, number, step.version)) cutStepTable(reader);
+        return;
+    }
     if (step.version == 0) return;  // a stored 0 would end the table, also below a negative installed version
     *reader->targets.serverGameVersion = step.version;
-    if (step.version > reader->localGameVersion) storeStep(reader, step);
+    if (step.version > reader->localGameVersion && !reader->tableCut) storeStep(reader, step);
 }
 
 }  // namespace
@@ -104,6 +134,7 @@ void beginManifest(ManifestReader* reader, const ManifestTargets& targets, int l
     reader->localGameVersion = localGameVersion;
     reader->section = ManifestSection::None;
     reader->storedSteps = 0;
+    reader->tableCut = false;
 }
 
 bool readManifestLine(ManifestReader* reader, const char* line) {
@@ -127,26 +158,49 @@ bool readManifestLine(ManifestReader* reader, const char* line) {
     return true;
 }
 
+bool readBrokenManifestLine(ManifestReader* reader, const char* prefix) {
+    if (reader->section != ManifestSection::Player) return true;
+    if (reader->storedSteps >= kMaxVersionSteps) return false;
+    const char* rest = prefix;
+    int32_t version = 0;
+    StepNumber number = readStepNumber(&rest, &version);
+    if (isPendingStep(reader, number, version)) cutStepTable(reader);
+    return true;
+}
+
+namespace {
+
+// One line of the file: its first kManifestPieceLength characters in `piece`, and whether the line
+// was read whole (no longer than a piece, no NUL byte). false at the end of the file.
+bool readLinePiece(FILE* file, char (&piece)[kManifestPieceLength + 1], bool* whole) {
+    size_t length = 0;
+    bool sawNul = false;
+    bool overlong = false;
+    int c = fgetc(file);
+    if (c == EOF) return false;
+    for (; c != EOF; c = fgetc(file)) {
+        if (c == '\0') sawNul = true;
+        if (length < kManifestPieceLength) {
+            piece[length++] = static_cast<char>(c);
+        } else if (c != '\n') {
+            overlong = true;
+        }
+        if (c == '\n') break;
+    }
+    piece[length] = '\0';
+    *whole = !sawNul && !overlong;
+    return true;
+}
+
+}  // namespace
+
 void readManifestFile(FILE* file, const ManifestTargets& targets, int localGameVersion) {
     ManifestReader reader;
     beginManifest(&reader, targets, localGameVersion);
     char piece[kManifestPieceLength + 1];
-    bool skippingLongLine = false;
-    while (fgets(piece, sizeof piece, file)) {
-        size_t length = strlen(piece);
-        bool endsLine = length > 0 && piece[length - 1] == '\n';
-        if (!endsLine) {
-            // A piece that is full may still be a whole line: its line feed or the end of the file follows.
-            int next = fgetc(file);
-            if (next == '\n' || next == EOF) {
-                endsLine = true;
-            } else {
-                ungetc(next, file);
-            }
-        }
-        bool partOfLongLine = skippingLongLine || !endsLine;
-        skippingLongLine = !endsLine;
-        if (partOfLongLine) continue;
-        if (!readManifestLine(&reader, piece)) break;
+    bool whole = true;
+    while (readLinePiece(file, piece, &whole)) {
+        bool goOn = whole ? readManifestLine(&reader, piece) : readBrokenManifestLine(&reader, piece);
+        if (!goOn) break;
     }
 }

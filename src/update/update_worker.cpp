@@ -3,10 +3,8 @@
 #include "update/update_worker.h"
 
 #include <windows.h>
-#include <wininet.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "app/launcher_state.h"
@@ -15,33 +13,21 @@
 #include "update/delete_list.h"
 #include "update/patch_download.h"
 #include "update/patch_progress.h"
+#include "update/patch_transfer.h"
 #include "update/path_check.h"
 #include "update/zip_extract.h"
 
 namespace {
 
-enum { kUrlSize = 256, kQuerySize = 256, kTempNameSize = kPathSize + 16, kUnpackAttempts = 1000,
-       kPauseAfterFileMs = 500 };
+enum { kUrlSize = 256, kTempNameSize = kPathSize + 16, kUnpackRetryPauseMs = 250, kUnpackRetryLimitMs = 10000 };
 
 const char kPlayerSubfolder[] = "/Player/";
 const char kTempSuffix[] = ".download";
+const char kAgent[] = "MS";
 
-// One download in flight: the handles opened so far and the temporary file the body goes into.
-// The body never goes straight into the target, so a failed download leaves the old file alone.
-struct Transfer {
-    HINTERNET internet;
-    HINTERNET url;
-    FILE* file;
-    char tempFile[kTempNameSize];
-};
-
-void closeTransfer(Transfer* t) {
-    if (t->url != nullptr) InternetCloseHandle(t->url);
-    if (t->internet != nullptr) InternetCloseHandle(t->internet);
-    if (t->file != nullptr) fclose(t->file);
-    t->url = t->internet = nullptr;
-    t->file = nullptr;
-}
+// One session for the whole run, so the patch server's connection is kept alive between files.
+// Opened on first use; the worker closes it when the run ends.
+PatchSession workerSession = {nullptr};
 
 int failDownload(const char* pattern, const char* fileName) {
     formatStatusText(pattern, fileName);
@@ -49,55 +35,52 @@ int failDownload(const char* pattern, const char* fileName) {
     return 0;
 }
 
-int abandonTransfer(Transfer* t, const char* pattern, const char* fileName) {
-    closeTransfer(t);
-    DeleteFileA(t->tempFile);
-    return failDownload(pattern, fileName);
-}
-
-bool openTempFile(Transfer* t, const char* destFile) {
-    t->file = fopen(t->tempFile, "wb");
-    if (t->file == nullptr) {
+HANDLE createTempFile(const char* tempFile, const char* destFile) {
+    HANDLE file = CreateFileA(tempFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
         makeDirectories(destFile);
-        t->file = fopen(t->tempFile, "wb");
+        file = CreateFileA(tempFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     }
-    return t->file != nullptr;
+    return file;
 }
 
-bool openUrl(Transfer* t, const char* url) {
-    t->internet = InternetOpenA("MS", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    if (t->internet == nullptr)
-        t->internet = InternetOpenA("MS", INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY, nullptr, nullptr, 0);
-    if (t->internet == nullptr) return false;
-    // The certificate is checked in full: a patch file runs as game code, so no IGNORE_CERT flags.
-    const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_SECURE;
-    t->url = InternetOpenUrlA(t->internet, url, nullptr, 0, flags, 0);
-    return t->url != nullptr;
+void storeFileProgress(long long received, long long size) {
+    gState.fileProgress = filePercent(received, size, gState.fileProgress);
 }
 
-bool queryHeaderText(HINTERNET url, DWORD header, char* text) {
-    DWORD length = kQuerySize;
-    memset(text, 0, kQuerySize);
-    if (!HttpQueryInfoA(url, header, text, &length, nullptr)) return false;
-    text[kQuerySize - 2] = text[kQuerySize - 1] = '\0';
-    return true;
-}
-
-// Reads the body into the temp file. The received count is 64-bit and reading stops as soon as the
-// body outgrows the announced size, so a server cannot fill the disk or wrap the counter.
-// Per chunk only the write and one progress store happen; the UI thread does the drawing.
-bool receiveBody(Transfer* t, long long fileSize, long long* received) {
-    *received = 0;
-    for (;;) {
-        DWORD count = 0;
-        if (!InternetReadFile(t->url, gState.transferBuffer, sizeof gState.transferBuffer, &count) || count == 0)
-            return true;
-        if (fwrite(gState.transferBuffer, 1, count, t->file) != count) return false;
-        *received += count;
-        gState.fileProgress = filePercent(*received, fileSize, gState.fileProgress);
-        if (*received > fileSize) return true;
-        Sleep(0);
+// The message pattern of a failed fetch; the status pattern takes the status first.
+const char* fetchFailurePattern(FetchFailure failure) {
+    switch (failure) {
+        case FetchFailure::Open: return "Downloading failed - open (%s)";
+        case FetchFailure::QueryStatus: return "Downloading failed - query_status (%s)";
+        case FetchFailure::QuerySize: return "Downloading failed - query_size (%s)";
+        case FetchFailure::Write: return "Creating file failed. (%s)";
+        default: return "Downloading failed - read (%s)";
     }
+}
+
+// Fetches url into tempFile. Every write and the close are checked: on a full disk the short last
+// chunk may only fail there. On failure the temp file is gone and the status says why.
+int fetchIntoTempFile(const char* url, const char* tempFile, const char* destFile, const char* fileName) {
+    HANDLE file = createTempFile(tempFile, destFile);
+    if (file == INVALID_HANDLE_VALUE) return failDownload("Creating file failed. (%s)", destFile);
+    if (workerSession.internet == nullptr && !openPatchSession(&workerSession, kAgent)) {
+        CloseHandle(file);
+        DeleteFileA(tempFile);
+        return failDownload("Downloading failed - open (%s)", fileName);
+    }
+    FetchResult result =
+        fetchIntoFile(&workerSession, url, file, gState.transferBuffer, sizeof gState.transferBuffer, storeFileProgress);
+    bool closed = CloseHandle(file) != 0;
+    if (result.failure == FetchFailure::None && !closed) result.failure = FetchFailure::Write;
+    if (result.failure == FetchFailure::None) return 1;
+    DeleteFileA(tempFile);
+    if (result.failure == FetchFailure::Status) {
+        formatStatusText("Downloading failed [%d] (%s)", result.httpStatus, fileName);
+        gState.buttonState[0] = 3;
+        return 0;
+    }
+    return failDownload(fetchFailurePattern(result.failure), fileName);
 }
 
 // Puts the completed temp file in place of the target; read-only or hidden targets are cleared first.
@@ -108,17 +91,26 @@ bool replaceTarget(const char* tempFile, const char* destFile) {
 
 void publishExtractMessage(const char* message) { setStatusText(message); }
 
-// The archive stays in place between attempts; after the first success it is removed and the delete
-// list that came with it is applied (the list is applied after every successful unpacking).
+// Only a transient failure (an output file that cannot be created or written, as while a virus scan
+// holds it) is tried again, after a short pause and within a bounded time; a permanent one (not an
+// archive, a checksum error, a refused name) fails the archive at once with its message. The
+// archive stays in place between attempts; after success it is removed and its delete list applied.
 int unpackArchive(const char* destFile) {
     char message[kStatusTextSize];
-    for (int attempt = 0; attempt < kUnpackAttempts; ++attempt) {
-        if (extractArchive(destFile, message, sizeof message, publishExtractMessage) == 1) {
-            Sleep(kPauseAfterFileMs);
+    DWORD started = GetTickCount();
+    for (;;) {
+        int result = extractArchive(destFile, message, sizeof message, publishExtractMessage);
+        if (result == kExtractDone) {
             DeleteFileA(destFile);
             applyDeleteList();
             return 1;
         }
+        if (result != kExtractRetry) {
+            gState.buttonState[0] = 3;
+            return 0;
+        }
+        if (GetTickCount() - started >= kUnpackRetryLimitMs) break;
+        Sleep(kUnpackRetryPauseMs);
     }
     MessageBoxA(gState.mainWindow, settingText(SettingText::MsgLauncherFailed),
                 settingText(SettingText::MsgErrorCaption), MB_OK);
@@ -126,30 +118,30 @@ int unpackArchive(const char* destFile) {
     return 0;
 }
 
-int fetchIntoTempFile(Transfer* t, const char* url, const char* fileName) {
-    if (!openUrl(t, url)) return abandonTransfer(t, "Downloading failed - open (%s)", fileName);
-    char query[kQuerySize];
-    if (!queryHeaderText(t->url, HTTP_QUERY_STATUS_CODE, query))
-        return abandonTransfer(t, "Downloading failed - query_status (%s)", fileName);
-    int status = atoi(query);
-    if (status != 200 && status != 206) {
-        closeTransfer(t);
-        DeleteFileA(t->tempFile);
-        formatStatusText("Downloading failed [%d] (%s)", status, fileName);
-        gState.buttonState[0] = 3;
-        return 0;
-    }
-    if (!queryHeaderText(t->url, HTTP_QUERY_CONTENT_LENGTH, query))
-        return abandonTransfer(t, "Downloading failed - query_size (%s)", fileName);
-    // 64-bit and clamped: a length past 2 GiB or below zero is a plain mismatch, never an overflow.
-    long long fileSize = strtoll(query, nullptr, 10);
-    if (fileSize < 0) fileSize = 0;
+// A manifest step that could not be read ended the table: what came before is applied and recorded,
+// and the player is told the server's information was unusable instead of being shown ready.
+int reportUnreadableSteps() {
+    setStatusText(settingText(SettingText::MsgServerUnreachable));
+    gState.buttonState[0] = 3;
+    return 0;
+}
 
-    long long received = 0;
-    bool written = receiveBody(t, fileSize, &received);
-    closeTransfer(t);
-    if (!written) return abandonTransfer(t, "Creating file failed. (%s)", fileName);
-    if (received != fileSize) return abandonTransfer(t, "Downloading failed - read (%s)", fileName);
+int applySteps() {
+    int done = 0;
+    for (int s = 0; s < kMaxVersionSteps && gState.versionSteps[s].version != 0; ++s) {
+        const VersionStep& step = gState.versionSteps[s];
+        for (int f = 0; f < step.fileCount && f < kMaxStepFiles && gState.totalFileCount != 0; ++f) {
+            gState.fileProgress = 0;
+            gState.totalProgress = totalPercent(done, gState.totalFileCount);
+            if (!downloadPatchFile(step.files[f], kPlayerSubfolder)) return 0;
+            ++done;
+        }
+        gState.localGameVersion = step.version;
+        writeConfig();
+    }
+    if (gState.stepTableCut) return reportUnreadableSteps();
+    writeConfig();
+    showReadyState();
     return 1;
 }
 
@@ -170,17 +162,15 @@ int downloadPatchFile(const char* fileName, const char* subfolder) {
         return failDownload("Downloading failed - open (%s)", fileName);
 
     const char* destFile = fileName;
-    Transfer transfer = {};
-    snprintf(transfer.tempFile, sizeof transfer.tempFile, "%s%s", destFile, kTempSuffix);
-    if (!openTempFile(&transfer, destFile)) return failDownload("Creating file failed. (%s)", destFile);
-    if (!fetchIntoTempFile(&transfer, url, fileName)) return 0;
-    if (!replaceTarget(transfer.tempFile, destFile)) {
-        DeleteFileA(transfer.tempFile);
+    char tempFile[kTempNameSize];
+    snprintf(tempFile, sizeof tempFile, "%s%s", destFile, kTempSuffix);
+    if (!fetchIntoTempFile(url, tempFile, destFile, fileName)) return 0;
+    if (!replaceTarget(tempFile, destFile)) {
+        DeleteFileA(tempFile);
         return failDownload("Creating file failed. (%s)", destFile);
     }
     if (isArchiveName(destFile) && !unpackArchive(destFile)) return 0;
 
-    Sleep(kPauseAfterFileMs);
     SetFileAttributesA(settingText(SettingText::GameExeName), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     return 1;
 }
@@ -188,19 +178,7 @@ int downloadPatchFile(const char* fileName, const char* subfolder) {
 unsigned __stdcall updateWorker(void*) {
     gState.fileProgress = 0;
     gState.totalProgress = 0;
-    int done = 0;
-    for (int s = 0; s < kMaxVersionSteps && gState.versionSteps[s].version != 0; ++s) {
-        const VersionStep& step = gState.versionSteps[s];
-        for (int f = 0; f < step.fileCount && f < kMaxStepFiles && gState.totalFileCount != 0; ++f) {
-            gState.fileProgress = 0;
-            gState.totalProgress = totalPercent(done, gState.totalFileCount);
-            if (!downloadPatchFile(step.files[f], kPlayerSubfolder)) return 0;
-            ++done;
-        }
-        gState.localGameVersion = step.version;
-        writeConfig();
-    }
-    writeConfig();
-    showReadyState();
-    return 1;
+    int result = applySteps();
+    closePatchSession(&workerSession);
+    return static_cast<unsigned>(result);
 }

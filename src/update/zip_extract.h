@@ -7,6 +7,10 @@
 
 enum { kSubMessageSize = 256, kZipEntryNameSize = 256, kMaxDirectoryDepth = 16 };
 
+// Results of extractArchive: done, a permanent failure (retrying cannot help), or a transient one
+// (an output file could not be created or written, as while another program holds it).
+enum { kExtractFailed = 0, kExtractDone = 1, kExtractRetry = 2 };
+
 // Result codes of extractCurrentEntry besides 0 (done) and minizip's own negative codes.
 enum { kEntryOpenFailed = -200, kEntryCreateFailed = -201, kEntryWriteFailed = -1 };
 

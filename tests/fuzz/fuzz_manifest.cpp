@@ -17,7 +17,7 @@ struct Fields {
     int totalFileCount = 0;
 
     ManifestTargets targets() {
-        return {installer.get(), launcher.get(), &serverGameVersion, steps.get(), &totalFileCount};
+        return {installer.get(), launcher.get(), &serverGameVersion, steps.get(), &totalFileCount, nullptr};
     }
 };
 
