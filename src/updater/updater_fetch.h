@@ -9,10 +9,10 @@ struct FetchHooks {
     bool (*cancelled)();
 };
 
-enum FetchResult { kFetchOk = 0, kFetchFailed = 1, kFetchCancelled = 2 };
+enum FetchOutcome { kFetchOk = 0, kFetchFailed = 1, kFetchCancelled = 2 };
 
-// GET of url into localFile. On kFetchFailed, reason gets a short text ("HTTP 404", ...) and no file
-// is left behind.
+// GET of url into localFile (FetchOutcome). Unless it is kFetchOk, no file is left behind; on
+// kFetchFailed reason gets a short text ("HTTP 404", ...).
 int fetchToFile(const char* url, const char* localFile, const FetchHooks* hooks, char* reason, size_t reasonSize);
 
 // Downloads <base>/<urlPath> into localFile and, when the build carries a patch key, checks its size
