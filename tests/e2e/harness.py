@@ -158,8 +158,9 @@ class Shot:
 
 class Session:
     def __init__(self, build_dir=None, stub_game=False, stub_updater=False, root_colour=ROOT_COLOUR, env=None,
-                 exe_name="VYRLauncher.exe"):
+                 exe_name="VYRLauncher.exe", launcher_build="VYRLauncher.exe"):
         self.build_dir = build_dir or BUILD_DIR
+        self.launcher_build = launcher_build
         self.stub_game = stub_game
         self.stub_updater = stub_updater
         self.root_colour = root_colour
@@ -180,7 +181,7 @@ class Session:
             self.env = self._make_env()
             ensure_wine_prefix(self.env)
             self.folder = tempfile.mkdtemp(prefix="vyr-e2e-")
-            shutil.copy(os.path.join(self.build_dir, "VYRLauncher.exe"), os.path.join(self.folder, self.exe_name))
+            shutil.copy(os.path.join(self.build_dir, self.launcher_build), os.path.join(self.folder, self.exe_name))
             stub = os.path.join(self.build_dir, "tools", "stub_recorder.exe")
             if self.stub_game:
                 shutil.copy(stub, self.path("Norvane.exe"))
