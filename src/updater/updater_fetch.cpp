@@ -48,6 +48,8 @@ void describeFailure(const FetchResult& result, char* reason, size_t reasonSize)
         case FetchFailure::QuerySize: snprintf(reason, reasonSize, "an incomplete answer from the server"); break;
         case FetchFailure::Read: snprintf(reason, reasonSize, "the transfer broke off"); break;
         case FetchFailure::Write: snprintf(reason, reasonSize, "cannot write the file"); break;
+        case FetchFailure::NoSpace: snprintf(reason, reasonSize, "not enough free disk space"); break;
+        case FetchFailure::BadRange: snprintf(reason, reasonSize, "the server sent the wrong part"); break;
         case FetchFailure::None: break;
     }
 }
@@ -75,7 +77,7 @@ bool fetchPatchIndex(const char* baseUrl, const char* indexFile, const uint8_t k
     char reason[128] = {};
     std::string text;
     bool ok = joinUrl(baseUrl, updater_file::kIndexUrlPath, url) &&
-              fetchToFile(url, indexFile, nullptr, reason, sizeof reason) == kFetchOk;
+              fetchToFile(url, indexFile, nullptr, nullptr, reason, sizeof reason) == kFetchOk;
     if (!ok) {
         snprintf(message, messageSize, updater_text::kIndexFailed, reason[0] ? reason : "cannot fetch");
         return false;
@@ -89,22 +91,16 @@ bool fetchPatchIndex(const char* baseUrl, const char* indexFile, const uint8_t k
     return true;
 }
 
-bool matchesIndexLine(const PatchIndex& index, const char* urlPath, const char* localFile, const char* what,
+bool matchesIndexLine(const PatchIndex& index, const char* urlPath, const FetchedFile& fetched, const char* what,
                       char* message, size_t messageSize) {
     const PatchIndexFile* line = findPatchIndexFile(index, urlPath);
     if (!line) {
         snprintf(message, messageSize, updater_text::kNotInIndex, urlPath);
         return false;
     }
-    uint64_t size = 0;
-    uint8_t digest[kSha256Size];
-    if (!sha256OfFile(localFile, &size, digest)) {
-        snprintf(message, messageSize, updater_text::kHashMismatch, what, "cannot read it back");
-        return false;
-    }
-    if (size != line->size || memcmp(digest, line->sha256, kSha256Size) != 0) {
+    if (fetched.size != line->size || memcmp(fetched.sha256, line->sha256, kSha256Size) != 0) {
         snprintf(message, messageSize, updater_text::kHashMismatch, what,
-                 size != line->size ? "wrong size" : "wrong SHA-256");
+                 fetched.size != line->size ? "wrong size" : "wrong SHA-256");
         return false;
     }
     return true;
@@ -113,7 +109,8 @@ bool matchesIndexLine(const PatchIndex& index, const char* urlPath, const char* 
 }  // namespace
 
 // The one place Updater moves bytes over the network, through the engine's shared transfer.
-int fetchToFile(const char* url, const char* localFile, const FetchHooks* hooks, char* reason, size_t reasonSize) {
+int fetchToFile(const char* url, const char* localFile, const FetchHooks* hooks, FetchedFile* fetched, char* reason,
+                size_t reasonSize) {
     if (isCancelled(hooks)) return kFetchCancelled;
     PatchSession session;
     if (!openPatchSession(&session, kAgent)) {
@@ -128,16 +125,27 @@ int fetchToFile(const char* url, const char* localFile, const FetchHooks* hooks,
         closePatchSession(&session);
         return kFetchFailed;
     }
+    Sha256Stream hash;
+    bool hashing = fetched && beginSha256(&hash);
     std::vector<char> buffer(kChunkSize);
     gActive = {hooks, &session};
-    FetchResult result = fetchIntoFile(&session, url, file, buffer.data(), kChunkSize, reportProgress);
+    FetchRequest request{url, file, 0, "", hashing ? &hash : nullptr, reportProgress};
+    FetchResult result = fetchIntoFile(&session, request, buffer.data(), kChunkSize);
     gActive = {nullptr, nullptr};
     CloseHandle(file);
     closePatchSession(&session);
-    if (result.failure == FetchFailure::None) return kFetchOk;
+    bool done = result.failure == FetchFailure::None && (!fetched || hashing);
+    if (hashing && done) {
+        fetched->size = static_cast<uint64_t>(result.received);
+        done = finishSha256(&hash, fetched->sha256);
+    } else if (hashing) {
+        abandonSha256(&hash);
+    }
+    if (done) return kFetchOk;
     DeleteFileA(localFile);
     if (isCancelled(hooks)) return kFetchCancelled;
-    describeFailure(result, reason, reasonSize);
+    if (result.failure == FetchFailure::None) snprintf(reason, reasonSize, "SHA-256 unavailable");
+    else describeFailure(result, reason, reasonSize);
     return kFetchFailed;
 }
 
@@ -154,10 +162,11 @@ int fetchVerifiedFile(const char* baseUrl, const char* urlPath, const char* loca
         snprintf(message, messageSize, updater_text::kDownloadFailed, what, "address too long");
         return kFetchFailed;
     }
-    int result = fetchToFile(url, localFile, hooks, reason, sizeof reason);
+    FetchedFile fetched{};
+    int result = fetchToFile(url, localFile, hooks, signedBuild ? &fetched : nullptr, reason, sizeof reason);
     if (result == kFetchFailed) snprintf(message, messageSize, updater_text::kDownloadFailed, what, reason);
     if (result != kFetchOk) return result;
-    if (signedBuild && !matchesIndexLine(index, urlPath, localFile, what, message, messageSize)) {
+    if (signedBuild && !matchesIndexLine(index, urlPath, fetched, what, message, messageSize)) {
         DeleteFileA(localFile);
         return kFetchFailed;
     }
