@@ -3,76 +3,54 @@
 #include "updater/updater_fetch.h"
 
 #include <windows.h>
-#include <wininet.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "update/http_transfer.h"
 #include "update/patch_crypto.h"
-#include "update/url.h"
+#include "update/patch_transfer.h"
 #include "updater/updater_texts.h"
 
 namespace {
 
 const char kAgent[] = "NorvaneUpdater";
-const DWORD kTimeoutMs = 10000;
-const DWORD kHttpOk = 200;
+const DWORD kChunkSize = 64 * 1024;
 const size_t kMaxIndexSize = 4 * 1024 * 1024;
 const size_t kUrlSize = 2048;
 
-// downloadToFile's progress callback carries no context; one transfer runs at a time.
-const FetchHooks* gActiveHooks = nullptr;
+// fetchIntoFile's progress callback carries no context; one transfer runs at a time.
+struct ActiveFetch {
+    const FetchHooks* hooks;
+    PatchSession* session;
+};
+ActiveFetch gActive = {nullptr, nullptr};
 
-int reportProgress(int received, int expectedTotal) {
-    if (!gActiveHooks) return 0;
-    if (gActiveHooks->progress && expectedTotal > 0) {
-        gActiveHooks->progress(static_cast<int>(static_cast<long long>(received) * 100 / expectedTotal));
-    }
-    return gActiveHooks->cancelled && gActiveHooks->cancelled() ? 1 : 0;
+bool isCancelled(const FetchHooks* hooks) {
+    return hooks && hooks->cancelled && hooks->cancelled();
 }
 
-// downloadToFile stores whatever body the server sends, an error page too: a HEAD request tells the
-// HTTP status first. 0 when no answer came.
-DWORD queryHttpStatus(const char* url) {
-    UrlParts parts;
-    if (!splitUrl(url, &parts)) return 0;
-    HINTERNET internet = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    if (!internet) return 0;
-    DWORD timeout = kTimeoutMs;
-    InternetSetOptionA(internet, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
-    INTERNET_PORT port = parts.port > 0 ? static_cast<INTERNET_PORT>(parts.port) : INTERNET_DEFAULT_HTTPS_PORT;
-    HINTERNET connection =
-        InternetConnectA(internet, parts.host, port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
-    HINTERNET request = connection ? HttpOpenRequestA(connection, "HEAD", *parts.object ? parts.object : "/",
-                                                      nullptr, nullptr, nullptr,
-                                                      INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                                                          INTERNET_FLAG_SECURE,
-                                                      0)
-                                   : nullptr;
-    DWORD status = 0;
-    if (request && HttpSendRequestA(request, nullptr, 0, nullptr, 0)) {
-        DWORD size = sizeof status;
-        if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
-            status = 0;
-        }
-    }
-    if (request) InternetCloseHandle(request);
-    if (connection) InternetCloseHandle(connection);
-    InternetCloseHandle(internet);
-    return status;
+// Closing the session is WinINet's way to stop a transfer: the next read fails, and the caller,
+// seeing the cancel flag, reports a cancel rather than a broken transfer.
+void reportProgress(long long received, long long size) {
+    const FetchHooks* hooks = gActive.hooks;
+    if (!hooks) return;
+    if (hooks->progress && size > 0) hooks->progress(static_cast<int>(received * 100 / size));
+    if (isCancelled(hooks)) closePatchSession(gActive.session);
 }
 
-const char* transferReason(int result) {
-    switch (result) {
-        case kTransferBadUrl: return "bad address";
-        case kTransferOpenFailed: return "no connection to the server";
-        case kTransferCreateFailed: return "cannot create the file";
-        case kTransferIncomplete: return "the transfer broke off";
-        case kTransferWriteFailed: return "cannot write the file";
-        default: return "transfer error";
+void describeFailure(const FetchResult& result, char* reason, size_t reasonSize) {
+    switch (result.failure) {
+        case FetchFailure::Status: snprintf(reason, reasonSize, "HTTP %d", result.httpStatus); break;
+        case FetchFailure::Open: snprintf(reason, reasonSize, "no connection to the server"); break;
+        case FetchFailure::QueryStatus:
+        case FetchFailure::QuerySize: snprintf(reason, reasonSize, "an incomplete answer from the server"); break;
+        case FetchFailure::Read: snprintf(reason, reasonSize, "the transfer broke off"); break;
+        case FetchFailure::Write: snprintf(reason, reasonSize, "cannot write the file"); break;
+        case FetchFailure::NoSpace: snprintf(reason, reasonSize, "not enough free disk space"); break;
+        case FetchFailure::BadRange: snprintf(reason, reasonSize, "the server sent the wrong part"); break;
+        case FetchFailure::None: break;
     }
 }
 
@@ -99,7 +77,7 @@ bool fetchPatchIndex(const char* baseUrl, const char* indexFile, const uint8_t k
     char reason[128] = {};
     std::string text;
     bool ok = joinUrl(baseUrl, updater_file::kIndexUrlPath, url) &&
-              fetchToFile(url, indexFile, nullptr, reason, sizeof reason) == kFetchOk;
+              fetchToFile(url, indexFile, nullptr, nullptr, reason, sizeof reason) == kFetchOk;
     if (!ok) {
         snprintf(message, messageSize, updater_text::kIndexFailed, reason[0] ? reason : "cannot fetch");
         return false;
@@ -113,22 +91,16 @@ bool fetchPatchIndex(const char* baseUrl, const char* indexFile, const uint8_t k
     return true;
 }
 
-bool matchesIndexLine(const PatchIndex& index, const char* urlPath, const char* localFile, const char* what,
+bool matchesIndexLine(const PatchIndex& index, const char* urlPath, const FetchedFile& fetched, const char* what,
                       char* message, size_t messageSize) {
     const PatchIndexFile* line = findPatchIndexFile(index, urlPath);
     if (!line) {
         snprintf(message, messageSize, updater_text::kNotInIndex, urlPath);
         return false;
     }
-    uint64_t size = 0;
-    uint8_t digest[kSha256Size];
-    if (!sha256OfFile(localFile, &size, digest)) {
-        snprintf(message, messageSize, updater_text::kHashMismatch, what, "cannot read it back");
-        return false;
-    }
-    if (size != line->size || memcmp(digest, line->sha256, kSha256Size) != 0) {
+    if (fetched.size != line->size || memcmp(fetched.sha256, line->sha256, kSha256Size) != 0) {
         snprintf(message, messageSize, updater_text::kHashMismatch, what,
-                 size != line->size ? "wrong size" : "wrong SHA-256");
+                 fetched.size != line->size ? "wrong size" : "wrong SHA-256");
         return false;
     }
     return true;
@@ -136,23 +108,44 @@ bool matchesIndexLine(const PatchIndex& index, const char* urlPath, const char* 
 
 }  // namespace
 
-// The one place Updater moves bytes over the network, so a shared session-based fetch can replace it
-// without touching the steps around it.
-int fetchToFile(const char* url, const char* localFile, const FetchHooks* hooks, char* reason, size_t reasonSize) {
-    if (hooks && hooks->cancelled && hooks->cancelled()) return kFetchCancelled;
-    DWORD status = queryHttpStatus(url);
-    if (status != kHttpOk) {
-        if (status == 0) snprintf(reason, reasonSize, "%s", transferReason(kTransferOpenFailed));
-        else snprintf(reason, reasonSize, "HTTP %lu", static_cast<unsigned long>(status));
+// The one place Updater moves bytes over the network, through the engine's shared transfer.
+int fetchToFile(const char* url, const char* localFile, const FetchHooks* hooks, FetchedFile* fetched, char* reason,
+                size_t reasonSize) {
+    if (isCancelled(hooks)) return kFetchCancelled;
+    PatchSession session;
+    if (!openPatchSession(&session, kAgent)) {
+        DWORD error = GetLastError();
+        snprintf(reason, reasonSize, "no Internet access (error %lu)", error);
         return kFetchFailed;
     }
-    gActiveHooks = hooks;
-    int result = downloadToFile(url, localFile, 1, kAgent, kTimeoutMs, reportProgress);
-    gActiveHooks = nullptr;
-    if (result == kTransferOk) return kFetchOk;
+    HANDLE file = CreateFileA(localFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        snprintf(reason, reasonSize, "cannot create the file (error %lu)", error);
+        closePatchSession(&session);
+        return kFetchFailed;
+    }
+    Sha256Stream hash;
+    bool hashing = fetched && beginSha256(&hash);
+    std::vector<char> buffer(kChunkSize);
+    gActive = {hooks, &session};
+    FetchRequest request{url, file, 0, "", hashing ? &hash : nullptr, reportProgress};
+    FetchResult result = fetchIntoFile(&session, request, buffer.data(), kChunkSize);
+    gActive = {nullptr, nullptr};
+    CloseHandle(file);
+    closePatchSession(&session);
+    bool done = result.failure == FetchFailure::None && (!fetched || hashing);
+    if (hashing && done) {
+        fetched->size = static_cast<uint64_t>(result.received);
+        done = finishSha256(&hash, fetched->sha256);
+    } else if (hashing) {
+        abandonSha256(&hash);
+    }
+    if (done) return kFetchOk;
     DeleteFileA(localFile);
-    if (result == kTransferCancelled) return kFetchCancelled;
-    snprintf(reason, reasonSize, "%s", transferReason(result));
+    if (isCancelled(hooks)) return kFetchCancelled;
+    if (result.failure == FetchFailure::None) snprintf(reason, reasonSize, "SHA-256 unavailable");
+    else describeFailure(result, reason, reasonSize);
     return kFetchFailed;
 }
 
@@ -169,10 +162,11 @@ int fetchVerifiedFile(const char* baseUrl, const char* urlPath, const char* loca
         snprintf(message, messageSize, updater_text::kDownloadFailed, what, "address too long");
         return kFetchFailed;
     }
-    int result = fetchToFile(url, localFile, hooks, reason, sizeof reason);
+    FetchedFile fetched{};
+    int result = fetchToFile(url, localFile, hooks, signedBuild ? &fetched : nullptr, reason, sizeof reason);
     if (result == kFetchFailed) snprintf(message, messageSize, updater_text::kDownloadFailed, what, reason);
     if (result != kFetchOk) return result;
-    if (signedBuild && !matchesIndexLine(index, urlPath, localFile, what, message, messageSize)) {
+    if (signedBuild && !matchesIndexLine(index, urlPath, fetched, what, message, messageSize)) {
         DeleteFileA(localFile);
         return kFetchFailed;
     }

@@ -9,7 +9,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // The whole command line: the launcher's hand-off begins with the program's name.
     UpdaterCommand command;
     if (!parseUpdaterCommandLine(GetCommandLineA(), &command)) {
-        MessageBoxA(nullptr, updater_text::kBadCommandLine, updater_text::kWindowTitle, MB_OK | MB_ICONERROR);
+        MessageBoxA(nullptr, updater_text::kBadCommandLine, updater_text::kErrorTitle, MB_OK | MB_ICONERROR);
         return kUpdaterBadCommandLine;
     }
     return runUpdaterWindow(instance, command);

@@ -176,6 +176,7 @@ void runUpdate(const UpdaterCommand& command, const UpdaterUi& ui, UpdaterOutcom
     memset(outcome, 0, sizeof *outcome);
     Folder folder;
     if (!findOwnFolder(folder.path)) return failWithCode(outcome, updater_text::kReplaceFailed, GetLastError());
+    SetCurrentDirectoryA(folder.path);  // the transfer's free-space check looks at the current volume
     if (command.kind == HandOff::Launcher) updateLauncher(folder, command, ui, outcome);
     else updateWithInstaller(folder, command, ui, outcome);
 }

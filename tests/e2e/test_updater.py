@@ -2,7 +2,8 @@
 """Updater end to end, against the local HTTPS patch server: the launcher 0.0.0.5 hands off to the real
 Updater.exe, which replaces it by the served 0.0.0.6 build and starts it; a missing file, a build that is
 still 0.0.0.5 and (with the signed Updater) a tampered build leave the old launcher in place with a
-message and start nothing; an installer hand-off runs the served installer and checks what it recorded."""
+message and start nothing; an installer hand-off runs the served installer and checks what it recorded;
+a bad command line is refused with exit code 2 before any request."""
 import hashlib
 import os
 import re
@@ -25,6 +26,10 @@ LEFTOVERS = ("VYRLauncher.download.exe", "VYRLauncher.old.exe", "NorvaneSetup.do
 READY = "Ready to start the game"
 NEW_LAUNCHER_MANIFEST = "[LAUNCHER]\n0.0.0.6\n[PLAYER]\n10005\n"
 NO_RELAUNCH_SECONDS = 8  # long enough for a started launcher to show its window
+
+
+def base_url():
+    return "https://127.0.0.1:%s/%s" % (os.environ["VYR_TEST_PORT"], harness.PATCH_PATH)
 
 
 class UpdaterTests(harness.TestCase):
@@ -54,12 +59,17 @@ class UpdaterTests(harness.TestCase):
         body = openssl_sign.index_body(b"", files)
         self.serve("PatchIndex.txt", openssl_sign.signed_index(key_path, body).encode("ascii"))
 
-    def launcher_fetches(self):
-        """GETs of the launcher file since the test began: one per Updater run."""
+    def server_log(self):
         with open(self.log, "rb") as f:
             f.seek(self.log_start)
-            text = f.read().decode(errors="replace")
-        return len(re.findall(r'"GET /%s/%s ' % (harness.PATCH_PATH, LAUNCHER_PATH), text))
+            return f.read().decode(errors="replace")
+
+    def server_requests(self):
+        return len(re.findall(r'"(?:GET|HEAD) ', self.server_log()))
+
+    def launcher_fetches(self):
+        """GETs of the launcher file since the test began, whatever the answer: one per Updater run."""
+        return len(re.findall(r'"GET /%s/%s ' % (harness.PATCH_PATH, LAUNCHER_PATH), self.server_log()))
 
     def build_file(self, *parts):
         with open(os.path.join(self.build_dir, *parts), "rb") as f:
@@ -143,8 +153,8 @@ class UpdaterTests(harness.TestCase):
             self.serve(LAUNCHER_PATH, new)
             self.hand_off(s)
             self.assert_ready_new_launcher(s, new)
-        # One download per hand-off: nothing went round again.
-        self.assertEqual(self.launcher_fetches(), 2)
+        # One request per hand-off, the 404 included: nothing went round again.
+        self.assertEqual(self.launcher_fetches(), 3)
 
     def test_signed_updater_refuses_a_tampered_launcher_and_takes_the_signed_one(self):
         original = self.build_file("VYRLauncher.exe")
@@ -164,6 +174,18 @@ class UpdaterTests(harness.TestCase):
             self.hand_off(s)
             self.assert_ready_new_launcher(s, new)
 
+    def assert_bad_command_line_downloads_nothing(self, s):
+        requests = self.server_requests()
+        updater = subprocess.Popen(["wine", "Updater.exe", "Installer", "0", "1.0.0.4x", base_url()], cwd=s.folder,
+                                   env=s.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        s.started.append(updater.pid)
+        box = s.wait_dialog("Error", timeout=60)
+        self.assertIsNotNone(box, "no message for a bad command line")
+        self.assertIn("Updater Installer 0", s.read_dialog(box))
+        s.dismiss_dialog(box)
+        self.assertEqual(updater.wait(30), 2)
+        self.assertEqual(self.server_requests(), requests)
+
     def test_installer_hand_off_runs_the_installer_and_checks_the_version_it_records(self):
         self.serve(INSTALLER_PATH, self.build_file("tools", "stub_installer.exe"))
         self.serve_manifest("[INSTALLER]\n1.0.0.4\n[LAUNCHER]\n0.0.0.5\n[PLAYER]\n10005\n")
@@ -173,6 +195,8 @@ class UpdaterTests(harness.TestCase):
         for env, reason in refused:
             with self.subTest(env=env):
                 s = self.session(env=env)
+                if "VYR_STUB_INSTALLER_EXIT" in env:
+                    self.assert_bad_command_line_downloads_nothing(s)
                 self.hand_off(s)
                 self.assert_refused(s, reason, original)
                 self.assertEqual(self.installed_installer(s), "1.0.0.3")
