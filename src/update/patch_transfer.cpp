@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "update/url.h"
+
 namespace {
 
 enum { kQuerySize = 256, kHeaderSize = 512 };
@@ -117,6 +119,37 @@ void closePatchSession(PatchSession* session) {
     session->internet = nullptr;
 }
 
+namespace {
+
+struct OpenRequest {
+    HINTERNET connection;
+    HINTERNET request;
+};
+
+void closeRequest(OpenRequest* open) {
+    if (open->request != nullptr) InternetCloseHandle(open->request);
+    if (open->connection != nullptr) InternetCloseHandle(open->connection);
+}
+
+// Connect, open and send, rather than InternetOpenUrl: Wine's WinINet applies a receive time-out
+// only when it is set on the request handle before the request is sent.
+bool sendRequest(PatchSession* session, const char* url, const char* headers, OpenRequest* open) {
+    UrlParts parts;
+    if (!splitUrl(url, &parts)) return false;
+    INTERNET_PORT port = parts.port > 0 ? static_cast<INTERNET_PORT>(parts.port) : INTERNET_DEFAULT_HTTPS_PORT;
+    open->connection = InternetConnectA(session->internet, parts.host, port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    if (open->connection == nullptr) return false;
+    open->request = HttpOpenRequestA(open->connection, "GET", parts.object[0] ? parts.object : "/", nullptr, nullptr,
+                                     nullptr, kRequestFlags, 0);
+    if (open->request == nullptr) return false;
+    DWORD receiveTimeout = kPatchReceiveTimeoutMs;
+    InternetSetOptionA(open->request, INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveTimeout, sizeof receiveTimeout);
+    DWORD headersLength = headers[0] ? static_cast<DWORD>(-1) : 0;
+    return HttpSendRequestA(open->request, headers[0] ? headers : nullptr, headersLength, nullptr, 0) != 0;
+}
+
+}  // namespace
+
 FetchResult fetchIntoFile(PatchSession* session, const FetchRequest& request, void* buffer, DWORD bufferSize) {
     FetchResult result{};
     result.failure = FetchFailure::Open;
@@ -129,14 +162,14 @@ FetchResult fetchIntoFile(PatchSession* session, const FetchRequest& request, vo
                                    : snprintf(headers, sizeof headers, "Range: bytes=%lld-\r\n", request.resumeFrom);
         if (length < 0 || length >= static_cast<int>(sizeof headers)) return result;
     }
-    HINTERNET handle = InternetOpenUrlA(session->internet, request.url, headers[0] ? headers : nullptr,
-                                        headers[0] ? static_cast<DWORD>(-1) : 0, kRequestFlags, 0);
-    if (handle == nullptr) {
+    OpenRequest open = {nullptr, nullptr};
+    if (!sendRequest(session, request.url, headers, &open)) {
         result.openError = GetLastError();
+        closeRequest(&open);
         return result;
     }
-    result.failure = readAnswer(handle, request, buffer, bufferSize, &result);
-    InternetCloseHandle(handle);
+    result.failure = readAnswer(open.request, request, buffer, bufferSize, &result);
+    closeRequest(&open);
     return result;
 }
 

@@ -22,7 +22,7 @@
 namespace {
 
 enum { kUrlSize = 256, kTempNameSize = kPathSize + 16, kUnpackRetryPauseMs = 250, kUnpackRetryLimitMs = 10000,
-       kDownloadTries = 5, kFirstBackoffMs = 1000 };
+       kDownloadTries = 5, kFirstBackoffMs = 1000, kRetryWindowMs = 40000 };
 
 const char kPlayerSubfolder[] = "/Player/";
 const char kTempSuffix[] = ".download";
@@ -202,16 +202,20 @@ Attempt attemptDownload(const DownloadFiles& d) {
 }
 
 // Transient failures are tried again with a growing pause (about 1, 2, 4, 8 s); the status says so.
+// No new try starts once kRetryWindowMs have passed, so a server that keeps stalling (each try
+// waits out the 30 s receive time-out) fails the download in about a minute, not in three.
 int backoffMs(int attempt) {
     int pause = kFirstBackoffMs << attempt;
     return pause - pause / 4 + static_cast<int>(GetTickCount() % static_cast<DWORD>(pause / 2 + 1));
 }
 
 int downloadWithRetries(const DownloadFiles& d) {
+    DWORD started = GetTickCount();
     for (int attempt = 0;; ++attempt) {
         Attempt outcome = attemptDownload(d);
         if (outcome == Attempt::Done) return 1;
         if (outcome == Attempt::Failed || attempt + 1 >= kDownloadTries) return 0;
+        if (GetTickCount() - started >= kRetryWindowMs) return 0;
         formatStatusText("Downloading file (%s) - retrying", d.fileName);
         Sleep(static_cast<DWORD>(backoffMs(attempt)));
         formatStatusText("Downloading file (%s)", d.fileName);
