@@ -230,4 +230,52 @@ TEST(ManifestText, HeaderLinesAreHandledLineByLine) {
     EXPECT_STREQ(p.launcherVersion, "0.0.0.7");
 }
 
+// The publishing side's writer: what it writes, the launcher's reader reads back field for field, and
+// whatever it cannot write that way is refused rather than written differently.
+ManifestContents contentsWithStep(int version, std::vector<std::string> files) {
+    ManifestContents contents{};
+    snprintf(contents.launcherVersion, sizeof contents.launcherVersion, "%s", "0.0.0.5");
+    VersionStep step{};
+    step.version = version;
+    for (const std::string& f : files) snprintf(step.files[step.fileCount++], kStepFileNameSize, "%s", f.c_str());
+    contents.steps.push_back(step);
+    return contents;
+}
+
+bool readsBackTheSame(const ManifestContents& written, const std::string& text) {
+    FILE* file = tmpfile();
+    fwrite(text.data(), 1, text.size(), file);
+    rewind(file);
+    ManifestContents readBack;
+    readManifestContents(file, &readBack);
+    fclose(file);
+    return sameManifestContents(written, readBack);
+}
+
+TEST(ManifestText, TheWriterReadsBackThroughTheLaunchersReaderAndRefusesWhatItCannotWrite) {
+    ManifestContents contents = contentsWithStep(10002, {"Patch10002.zip", "Data\\Table.dat", std::string(127, 'n')});
+    for (int v = 10003; v < 10003 + 2 * kMaxVersionSteps; ++v) contents.steps.push_back(contentsWithStep(v, {}).steps[0]);
+    std::string text, problem;
+    ASSERT_TRUE(formatManifest(contents, &text, &problem)) << problem;
+    EXPECT_EQ(text.compare(0, 40, "[INSTALLER]\n[LAUNCHER]\n0.0.0.5\n[PLAYER]\n"), 0);
+    EXPECT_TRUE(readsBackTheSame(contents, text));  // beyond the launcher's window of 100 steps too
+    // A later "[PLAYER]" header empties the table, as it does in the launcher.
+    EXPECT_FALSE(readsBackTheSame(contents, text + "[PLAYER]\n"));
+
+    for (const char* name : {"a b.zip", "tab\t.zip", "..\\up.zip", "Data/", "NUL.zip"})
+        EXPECT_FALSE(formatManifest(contentsWithStep(5, {name}), &text, &problem)) << name;
+    EXPECT_FALSE(isManifestFileName(std::string(128, 'n').c_str()));  // one more than a step's field holds
+    ManifestContents seventeen = contentsWithStep(5, {});
+    seventeen.steps[0].fileCount = kMaxStepFiles + 1;
+    EXPECT_FALSE(formatManifest(seventeen, &text, &problem));
+    EXPECT_FALSE(formatManifest(contentsWithStep(0, {}), &text, &problem));
+    std::vector<std::string> longLine(kMaxStepFiles, std::string(100, 'n'));  // 16 fitting names, 1,600 characters
+    EXPECT_FALSE(formatManifest(contentsWithStep(5, longLine), &text, &problem));
+    for (const char* version : {"1.2.3", "1.2.3.4.5", "1..3.4", "1.2.3.x", "2147483648.0.0.0", "1.2.3.4 "}) {
+        ManifestContents odd = contentsWithStep(5, {});
+        snprintf(odd.installerVersion, sizeof odd.installerVersion, "%s", version);
+        EXPECT_FALSE(formatManifest(odd, &text, &problem)) << version;
+    }
+}
+
 }  // namespace

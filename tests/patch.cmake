@@ -24,3 +24,13 @@ if(WIN32)
   # Alone: unit tests sharing the Wine prefix at the same time have ended the launcher mid-run.
   vyr_e2e_test(e2e_update e2e/test_update.py)
 endif()
+
+if(WIN32)
+  # Whole runs against nginx: reconnecting when every connection closes, certificates on later connections.
+  vyr_unit_test(worker_session_test SOURCES worker_session_test.cpp FIXTURES nginx_server)
+  target_link_libraries(worker_session_test PRIVATE vyr_zip_writer)
+endif()
+
+if(WIN32)
+  vyr_unit_test(worker_resume_test SOURCES worker_resume_test.cpp FIXTURES nginx_server)
+endif()

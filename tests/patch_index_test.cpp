@@ -78,6 +78,19 @@ TEST(PatchIndex, AnyDepartureFromTheFormatRefusesTheWholeIndex) {
     for (const std::string& v : variants) EXPECT_FALSE(parses(v)) << v;
 }
 
+TEST(PatchIndex, AnIndexWithoutSignatureReadsOnlyWhenTheReaderAllowsIt) {
+    const std::string good = sampleIndex();
+    const std::string unsigned_ = good.substr(0, good.find("signature "));
+    PatchIndex index;
+    ASSERT_TRUE(parsePatchIndex(unsigned_.data(), unsigned_.size(), &index, IndexSignature::Optional));
+    EXPECT_FALSE(index.isSigned);
+    EXPECT_EQ(index.signedLength, unsigned_.size());
+    ASSERT_TRUE(parsePatchIndex(good.data(), good.size(), &index, IndexSignature::Optional));
+    EXPECT_TRUE(index.isSigned);
+    const std::string header = "VYR-PATCH-INDEX 1\n";  // the manifest line stays required
+    EXPECT_FALSE(parsePatchIndex(header.data(), header.size(), &index, IndexSignature::Optional));
+}
+
 TEST(PatchIndex, ManifestNamesMapToPlayerPathsWithForwardSlashes) {
     char path[kIndexPathSize];
     ASSERT_TRUE(playerIndexPath("Data\\Maps/a.zip", path, sizeof path));

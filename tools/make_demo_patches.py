@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
-"""Makes the demo's sample game and patch set: a game folder at version 10001 and, below a web root,
-the manifest and patch files that bring it to 10005 (plain files, zips with nested folders, one with
-directory entries and a delete list, a mixed-case ".ZIP", a step without files). Some files carry the
-patch server's "slow" fault so that the progress bars visibly move. Safe to run again: both folders are
-made afresh.
+"""Makes the demo's sample game builds and the installed game: builds 10001 to 10005 of a small game
+(nested folders, files changed, added and retired, a build that changes nothing), from which scripts/demo
+publishes the patch set with vyr-publish, and a game folder holding build 10001 with its config. Also the
+zip and config helpers other tests use. Safe to run again: the folders are made afresh.
 """
 import argparse
 import os
@@ -12,8 +11,6 @@ import shutil
 import subprocess
 import zipfile
 
-PLAYER = "Setup/live/StandaloneWindows64/Player"
-MANIFEST = "Setup/live/StandaloneWindows64/LauncherPatchInfo.txt"
 CONFIG_KEY_TEXT = b"q7Rv#Lomxet"
 BASE_VERSION = 10001
 LATEST_VERSION = 10005
@@ -76,73 +73,58 @@ def read_config_version(path):
         return 0
 
 
-def make_game(game):
-    """The installed game at 10001: files that later patches replace or retire. The launcher and the
-    game executable are copied in by the demo script."""
-    write(os.path.join(game, "config"), enciphered_config(BASE_VERSION))
-    write(os.path.join(game, "Data", "Table.dat"), b"table of version 10001\n")
-    write(os.path.join(game, "Movies", "old_intro.dat"), sample_bytes(1, 200000))
-    write(os.path.join(game, "readme_10001.txt"), b"Norvane sample game, version 10001\n")
-
-
-def make_patches(www):
-    player = os.path.join(www, PLAYER)
+def build_files(version):
+    """The files of one game build, by name below the game folder."""
     mb = 1 << 20
-    # 10002: a plain file in a folder (slow) and an archive with nested folders, no directory entries.
-    write(os.path.join(player, "Data", "Table.dat"), sample_bytes(2, 3 * mb))
-    write(os.path.join(player, "Data", "Table.dat.fault"), b"slow\n")
-    write_zip(os.path.join(player, "Patch10002.zip"), [
-        ("Maps/World/region1.map", sample_bytes(3, 2 * mb)),
-        ("Maps/World/Caves/cave1.map", sample_bytes(4, mb)),
-        ("Sounds/theme.ogg", sample_bytes(5, mb)),
-    ])
-    # 10003: a mixed-case ".ZIP" with directory entries and a delete list that retires a 10001 file.
-    write_zip(os.path.join(player, "Patch10003.ZIP"), [
-        ("Movies/", None),
-        ("Movies/New/", None),
-        ("Movies/New/intro.dat", sample_bytes(6, 4 * mb)),
-        ("delete.txt", b"Movies/old_intro.dat\nreadme_10001.txt\n"),
-    ])
-    write(os.path.join(player, "Patch10003.ZIP.fault"), b"slow\n")
-    # 10004: a step without files only moves the version on.
-    # 10005: one more archive and a plain file at the top.
-    write_zip(os.path.join(player, "Patch10005.zip"), [
-        ("Data/Items/items.dat", sample_bytes(7, 2 * mb)),
-        ("Data/Items/Icons/icons.pak", sample_bytes(8, 2 * mb)),
-    ])
-    write(os.path.join(player, "readme_10005.txt"), b"Norvane sample game, version 10005\n")
-    manifest = "\n".join([
-        "[INSTALLER]",
-        "1.0.0.0",
-        "[LAUNCHER]",
-        "0.0.0.5",
-        "[PLAYER]",
-        "10001 Patch10001.zip",
-        "10002 Data/Table.dat Patch10002.zip",
-        "10003 Patch10003.ZIP",
-        "10004",
-        "10005 Patch10005.zip readme_10005.txt",
-        "",
-    ])
-    write(os.path.join(www, MANIFEST), manifest.encode("ascii"))
+    files = {
+        "Data/Table.dat": b"table of version 10001\n",
+        "Movies/old_intro.dat": sample_bytes(1, 200000),
+        "readme_10001.txt": b"Norvane sample game, version 10001\n",
+    }
+    if version >= 10002:
+        files.update({"Data/Table.dat": sample_bytes(2, 3 * mb), "Maps/World/region1.map": sample_bytes(3, 2 * mb),
+                      "Maps/World/Caves/cave1.map": sample_bytes(4, mb), "Sounds/theme.ogg": sample_bytes(5, mb)})
+    if version >= 10003:
+        files["Movies/New/intro.dat"] = sample_bytes(6, 4 * mb)
+        del files["Movies/old_intro.dat"]
+        del files["readme_10001.txt"]
+    # 10004 changes nothing: its step only moves the version on.
+    if version >= 10005:
+        files.update({"Data/Items/items.dat": sample_bytes(7, 2 * mb),
+                      "Data/Items/Icons/icons.pak": sample_bytes(8, 2 * mb),
+                      "readme_10005.txt": b"Norvane sample game, version 10005\n"})
+    return files
+
+
+def make_builds(builds):
+    for version in range(BASE_VERSION, LATEST_VERSION + 1):
+        for name, data in build_files(version).items():
+            write(os.path.join(builds, str(version), *name.split("/")), data)
+
+
+def make_game(game):
+    """The installed game at 10001. The launcher and the game executable are copied in by the demo script."""
+    for name, data in build_files(BASE_VERSION).items():
+        write(os.path.join(game, *name.split("/")), data)
+    write(os.path.join(game, "config"), enciphered_config(BASE_VERSION))
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--www", help="web root the patch server serves")
+    parser.add_argument("--builds", help="folder to hold one folder per game build, 10001 to 10005")
     parser.add_argument("--game", help="game folder to create at version 10001")
     parser.add_argument("--read-config", metavar="FILE", help="only print the version held in a config file")
     args = parser.parse_args()
     if args.read_config:
         print(read_config_version(args.read_config))
         return
-    if not args.www or not args.game:
-        parser.error("--www and --game are required")
-    for folder in (args.www, args.game):
+    if not args.builds or not args.game:
+        parser.error("--builds and --game are required")
+    for folder in (args.builds, args.game):
         shutil.rmtree(folder, ignore_errors=True)
+    make_builds(args.builds)
     make_game(args.game)
-    make_patches(args.www)
-    print("sample game %d in %s, patches up to %d in %s" % (BASE_VERSION, args.game, LATEST_VERSION, args.www))
+    print("sample game %d in %s, builds up to %d in %s" % (BASE_VERSION, args.game, LATEST_VERSION, args.builds))
 
 
 if __name__ == "__main__":

@@ -4,11 +4,24 @@
 Port P presents a certificate for 127.0.0.1 from the test CA, P+1 one for another host name
 ("wrong.example"; asked for "localhost" by SNI it presents a certificate from an untrusted CA instead),
 and P+2 an expired certificate for 127.0.0.1. Query strings are ignored. A sidecar file "<file>.fault"
-holding one word changes how <file> is served: no-length, status404, status206, drop-half, slow.
+changes how <file> is served; it holds one or more of these words (unknown words are ignored):
+  no-length   no Content-Length header (HEAD and GET)
+  status404   the not-found page instead of the file
+  status206   status 206 with a Content-Range over the whole file
+  drop-half   the GET sends half the body, then the connection breaks (no TLS close-notify)
+  drop-at:<n> the GET sends exactly n bytes of the body, then the connection breaks
+  drop-once   the first GET after the sidecar was written drops half-way; later ones are served whole
+  slow        the GET body comes in 20 pieces over 2 seconds
+  stall       the GET sends half the body, then nothing more, keeping the connection open for
+              STALL_SECONDS (longer than any client receive time-out) or until the client closes it
+  no-head     HEAD is refused with 405 and the length of its error page, as a server that allows
+              only GET answers; GET works
+Words combine, e.g. "no-head drop-at:10".
 """
 import argparse
 import html
 import os
+import select
 import shutil
 import signal
 import socket
@@ -20,9 +33,11 @@ import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 CHUNK = 1 << 20
-FAULTS = {"no-length", "status404", "status206", "drop-half", "slow"}
+FAULTS = {"no-length", "status404", "status206", "drop-half", "drop-once", "slow", "stall", "no-head"}
+DROP_AT = "drop-at:"
 SLOW_PIECES = 20
 SLOW_TOTAL_SECONDS = 2.0
+STALL_SECONDS = 120
 REQUEST_TIMEOUT_SECONDS = 60
 
 
@@ -56,13 +71,33 @@ class PatchRequestHandler(BaseHTTPRequestHandler):
         return candidate
 
     @staticmethod
-    def fault_of(path):
+    def faults_of(path):
+        """The fault words of path's sidecar, with "drop-at:<n>" kept as the number under "drop-at"."""
         try:
             with open(path + ".fault", encoding="ascii", errors="replace") as f:
-                word = f.read(64).strip()
+                words = f.read(256).split()
         except OSError:
-            return None
-        return word if word in FAULTS else None
+            return {}
+        faults = {}
+        for word in words:
+            if word in FAULTS:
+                faults[word] = True
+            elif word.startswith(DROP_AT) and word[len(DROP_AT):].isdigit():
+                faults["drop-at"] = int(word[len(DROP_AT):])
+        return faults
+
+    def drops_this_time(self, path):
+        """drop-once: true for the first GET since the sidecar was (re)written, false afterwards."""
+        try:
+            sidecar = os.stat(path + ".fault")
+        except OSError:
+            return False
+        key = (path, sidecar.st_ino, sidecar.st_mtime_ns)
+        with self.server.state_lock:
+            if key in self.server.dropped_once:
+                return False
+            self.server.dropped_once.add(key)
+            return True
 
     def send_error_page(self, send_body):
         body = ("<html><head><title>404 Not Found</title></head><body><h1>Not Found</h1><p>%s</p></body></html>\n"
@@ -75,29 +110,47 @@ class PatchRequestHandler(BaseHTTPRequestHandler):
         if send_body:
             self.wfile.write(body)
 
+    def refuse_head(self):
+        body = b"<html><head><title>405 Not Allowed</title></head><body><h1>405 Not Allowed</h1></body></html>\n"
+        self.send_response(405)
+        self.send_header("Allow", "GET")
+        self.send_header("Content-Type", "text/html")
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Connection", "close")
+        self.end_headers()
+
     def serve(self, send_body):
         self.close_connection = True
         path = self.local_path()
-        fault = self.fault_of(path) if path else None
-        if path is None or fault == "status404":
+        faults = self.faults_of(path) if path else {}
+        if path is None or "status404" in faults:
             self.send_error_page(send_body)
             return
+        if not send_body and "no-head" in faults:
+            self.refuse_head()
+            return
         size = os.path.getsize(path)
-        self.send_response(206 if fault == "status206" else 200)
+        self.send_response(206 if "status206" in faults else 200)
         self.send_header("Content-Type", "application/octet-stream")
-        if fault != "no-length":
+        if "no-length" not in faults:
             self.send_header("Content-Length", str(size))
-        if fault == "status206":
+        if "status206" in faults:
             self.send_header("Content-Range", "bytes 0-%d/%d" % (max(size - 1, 0), size))
         self.send_header("Connection", "close")
         self.end_headers()
         if not send_body:
             return
         with open(path, "rb") as f:
-            if fault == "drop-half":
+            if "drop-at" in faults:
+                self.send_bytes(f, min(faults["drop-at"], size))
+                self.drop_connection()
+            elif "drop-half" in faults or ("drop-once" in faults and self.drops_this_time(path)):
                 self.send_bytes(f, size // 2)
                 self.drop_connection()
-            elif fault == "slow":
+            elif "stall" in faults:
+                self.send_bytes(f, size // 2)
+                self.stall()
+            elif "slow" in faults:
                 self.send_slowly(f, size)
             else:
                 shutil.copyfileobj(f, self.wfile, CHUNK)
@@ -122,6 +175,18 @@ class PatchRequestHandler(BaseHTTPRequestHandler):
             self.wfile.flush()
             time.sleep(SLOW_TOTAL_SECONDS / SLOW_PIECES)
 
+    def stall(self):
+        # Holds the connection open without sending; a client that gives up and closes ends the wait
+        # early, so a stalled request does not outlive the client that made it.
+        deadline = time.monotonic() + STALL_SECONDS
+        while time.monotonic() < deadline:
+            try:
+                readable, _, _ = select.select([self.connection], [], [], min(1.0, deadline - time.monotonic()))
+                if readable and not self.connection.recv(1024):
+                    return
+            except (OSError, ValueError, ssl.SSLError):
+                return
+
     def drop_connection(self):
         # Closing without the TLS close-notify makes the client see a broken transfer, not a clean end.
         try:
@@ -139,6 +204,8 @@ class PatchServer(ThreadingHTTPServer):
         self.root = root
         self.tls_context = context
         self.log_file = log_file
+        self.state_lock = threading.Lock()
+        self.dropped_once = set()  # (path, sidecar inode, sidecar mtime) of the drop-once files already dropped
         super().__init__(("127.0.0.1", port), PatchRequestHandler)
 
     def finish_request(self, request, client_address):

@@ -8,7 +8,7 @@
 #include "app/version_step.h"
 #include "ui/skin_slots.h"
 
-enum { kStatusTextSize = 1024, kPathSize = 256, kCommandLineSize = 4096, kTransferBufferSize = 32768,
+enum { kStatusTextSize = 1024, kPathSize = 256, kCommandLineSize = 4096, kTransferBufferSize = 65536,
        kUnzipBufferSize = 65536 };
 
 // hitRects indices

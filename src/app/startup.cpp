@@ -140,17 +140,22 @@ bool updateDatExists() {
 }
 
 // Starts Updater with the hand-off's command line and ends the run (exit code 0 either way).
+// The program is named by its full path in the launcher's folder: an elevated launcher must never
+// run whatever "Updater" a search of the system folders and PATH would find.
 int handOffToUpdater(HandOff kind, int processId, const char* version) {
     char commandLineBuffer[256] = {};
     bool fits = formatUpdaterCommandLine(commandLineBuffer, sizeof commandLineBuffer, kind, processId, version,
                                          settingText(SettingText::PatchBaseUrl));
+    char updaterPath[kPathSize + 16] = {};
+    int pathLength = snprintf(updaterPath, sizeof updaterPath, "%s\\Updater.exe", gState.moduleDirectory);
+    fits = fits && pathLength > 0 && pathLength < static_cast<int>(sizeof updaterPath);
     DWORD error = 0;
     STARTUPINFOA startupInfo{};
     startupInfo.cb = sizeof startupInfo;
     PROCESS_INFORMATION processInfo{};
     if (!fits) {
         error = ERROR_BUFFER_OVERFLOW;
-    } else if (!CreateProcessA(nullptr, commandLineBuffer, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+    } else if (!CreateProcessA(updaterPath, commandLineBuffer, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
                                nullptr, &startupInfo, &processInfo)) {
         error = GetLastError();
     }
@@ -165,15 +170,37 @@ int handOffToUpdater(HandOff kind, int processId, const char* version) {
     return 0;
 }
 
-void decideGameVersion() {
-    if (gState.serverGameVersion / 10000 != gState.localGameVersion / 10000) {
-        setStatusText(settingText(SettingText::MsgReinstall));
+void startUpdateWorker() {
+    unsigned threadId = 0;
+    if (_beginthreadex(nullptr, 0, updateWorker, nullptr, 0, &threadId) == 0) {
+        setStatusText(settingText(SettingText::MsgLauncherFailed));
         gState.buttonState[0] = 3;
-    } else if (gState.serverGameVersion == gState.localGameVersion) {
+    }
+}
+
+// With no manifest the server's version is unknown (0): a differing major part then means only
+// that the server could not be asked, so the server message stays rather than asking the player
+// to reinstall the game.
+void decideGameVersion(bool manifestFetched) {
+    if (gState.serverGameVersion / 10000 != gState.localGameVersion / 10000) {
+        if (manifestFetched) setStatusText(settingText(SettingText::MsgReinstall));
+        gState.buttonState[0] = 3;
+    } else if (gState.serverGameVersion == gState.localGameVersion && !gState.stepTableCut) {
         showReadyState();
     } else {
-        unsigned threadId = 0;
-        _beginthreadex(nullptr, 0, updateWorker, nullptr, 0, &threadId);
+        startUpdateWorker();
+    }
+}
+
+// "C:" alone names the drive's current directory, which for an elevated start is System32; a
+// launcher at a drive root works in the root itself.
+void enterModuleDirectory() {
+    const char* dir = gState.moduleDirectory;
+    if (dir[0] != '\0' && dir[1] == ':' && dir[2] == '\0') {
+        char root[4] = {dir[0], ':', '\\', '\0'};
+        SetCurrentDirectoryA(root);
+    } else {
+        SetCurrentDirectoryA(dir);
     }
 }
 
@@ -199,7 +226,7 @@ int runLauncher(HINSTANCE instance, const char* commandLineText) {
 
     if (!readOwnFileVersion(gState.launcherFileVersion)) return failStartup();
     if (!findModuleDirectory()) return failStartup();
-    SetCurrentDirectoryA(gState.moduleDirectory);
+    enterModuleDirectory();
 
     gState.instance = instance;
     if (!registerMainClass()) return registerMainClass();
@@ -250,7 +277,8 @@ int runLauncher(HINSTANCE instance, const char* commandLineText) {
     setStatusText(settingText(SettingText::MsgCheckingVersion));
     if (!updateDatExists()) writeConfig();
 
-    if (!fetchManifest()) {
+    bool manifestFetched = fetchManifest() != 0;
+    if (!manifestFetched) {
         setStatusText(settingText(SettingText::MsgServerUnreachable));
         gState.buttonState[0] = 3;
     }
@@ -258,7 +286,7 @@ int runLauncher(HINSTANCE instance, const char* commandLineText) {
     if (isLauncherOutdated())
         return handOffToUpdater(HandOff::Launcher, static_cast<int>(GetCurrentProcessId()),
                                 gState.latestLauncherVersion);
-    decideGameVersion();
+    decideGameVersion(manifestFetched);
 
     SetTimer(gState.mainWindow, 1, 50, nullptr);
     placeWindows();

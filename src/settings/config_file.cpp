@@ -60,6 +60,9 @@ bool replaceConfigFile(const char* bytes, DWORD size) {
 }  // namespace
 
 int readConfig() {
+    // A "config.tmp" now is a write that was cut off (a kill, a crash): "config" still holds the old
+    // or the new content whole, and the temporary file would otherwise stay for good.
+    DeleteFileA(kConfigTempName);
     FILE* file = fopen(kConfigName, "rb");
     if (!file) return 0;
     gState.localGameVersion = 0;

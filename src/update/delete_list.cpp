@@ -8,11 +8,10 @@
 #include <cstring>
 
 #include "app/launcher_state.h"
+#include "update/delete_list_text.h"
 #include "update/path_check.h"
 
 namespace {
-
-enum { kDeleteLineSize = 255, kListEndLength = 4 };
 
 // Reads one line of at most 254 characters. A longer line is consumed whole and reported as
 // overlong, so its tail is never taken for a name of its own.
@@ -49,7 +48,7 @@ void applyDeleteList() {
     bool overlong = false;
     while (readListLine(list, line, &overlong)) {
         // A line this short (its line feed counted) marks the end of the list.
-        if (strlen(line) <= kListEndLength) break;
+        if (endsDeleteList(line)) break;
         if (overlong) continue;
         size_t length = strlen(line);
         if (line[length - 1] == '\n') line[length - 1] = '\0';

@@ -32,6 +32,27 @@ void closeHandle(HINTERNET handle) {
     if (handle) InternetCloseHandle(handle);
 }
 
+// Opens and sends one request. The time-out goes on the request handle before it is sent: that is
+// where Wine's WinINet takes it from (set only on the Internet handle, a stalled server holds the
+// read for good).
+HINTERNET sendRequest(HINTERNET connection, const char* verb, const char* object, int secure, DWORD timeoutMs) {
+    HINTERNET request = HttpOpenRequestA(connection, verb, object && *object ? object : "/", nullptr, nullptr,
+                                         nullptr, requestFlags(secure), 0);
+    if (!request) return nullptr;
+    InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeoutMs, sizeof timeoutMs);
+    if (HttpSendRequestA(request, nullptr, 0, nullptr, 0)) return request;
+    InternetCloseHandle(request);
+    return nullptr;
+}
+
+// Only a 200 answer's Content-Length is the object's size; a refusal (405, say) carries its own page's.
+bool answeredOk(HINTERNET request) {
+    DWORD status = 0;
+    DWORD statusSize = sizeof status;
+    return HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize, nullptr) &&
+           status == 200;
+}
+
 struct Transfer {
     HINTERNET urlHandle;
     HANDLE file;
@@ -63,6 +84,17 @@ int receiveBody(Transfer* transfer) {
     return transfer->received == transfer->expectedTotal ? kTransferOk : kTransferIncomplete;
 }
 
+// When HEAD gave no size, the GET's own Content-Length is the size to hold the body to, so a body
+// cut short is never taken for the whole file.
+void takeSizeFromAnswer(HINTERNET urlHandle, int* expectedTotal) {
+    if (*expectedTotal > 0) return;
+    DWORD length = 0;
+    DWORD lengthSize = sizeof length;
+    if (HttpQueryInfoA(urlHandle, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &lengthSize, nullptr) &&
+        length <= static_cast<DWORD>(INT_MAX))
+        *expectedTotal = static_cast<int>(length);
+}
+
 }  // namespace
 
 int queryRemoteSize(const char* host, int port, const char* object, int secure, const char* agent, DWORD timeoutMs,
@@ -72,10 +104,8 @@ int queryRemoteSize(const char* host, int port, const char* object, int secure, 
     int result = kSizeUnknown;
     HINTERNET connection = InternetConnectA(internet, host, portFor(port, secure), nullptr, nullptr,
                                             INTERNET_SERVICE_HTTP, 0, 0);
-    HINTERNET request = connection ? HttpOpenRequestA(connection, "HEAD", object && *object ? object : "/", nullptr,
-                                                      nullptr, nullptr, requestFlags(secure), 0)
-                                   : nullptr;
-    if (request && HttpSendRequestA(request, nullptr, 0, nullptr, 0)) {
+    HINTERNET request = connection ? sendRequest(connection, "HEAD", object, secure, timeoutMs) : nullptr;
+    if (request && answeredOk(request)) {
         DWORD length = 0;
         DWORD lengthSize = sizeof length;
         if (HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &lengthSize,
@@ -104,15 +134,19 @@ int downloadToFile(const char* url, const char* localFile, int secure, const cha
     HINTERNET internet = openInternet(agent, timeoutMs);
     if (!internet) return kTransferBadUrl;
     int result = kTransferOk;
-    transfer.urlHandle = InternetOpenUrlA(internet, url, nullptr, 0, requestFlags(secure), 0);
+    HINTERNET connection = InternetConnectA(internet, parts.host, portFor(parts.port, secure), nullptr, nullptr,
+                                            INTERNET_SERVICE_HTTP, 0, 0);
+    transfer.urlHandle = connection ? sendRequest(connection, "GET", parts.object, secure, timeoutMs) : nullptr;
     if (!transfer.urlHandle) {
         result = kTransferOpenFailed;
     } else {
+        takeSizeFromAnswer(transfer.urlHandle, &transfer.expectedTotal);
         transfer.file = CreateFileA(localFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         result = transfer.file == INVALID_HANDLE_VALUE ? kTransferCreateFailed : receiveBody(&transfer);
     }
     if (transfer.file != INVALID_HANDLE_VALUE) CloseHandle(transfer.file);
     closeHandle(transfer.urlHandle);
+    closeHandle(connection);
     closeHandle(internet);
     return result;
 }

@@ -11,6 +11,7 @@
 #include "settings/launcher_settings.h"
 #include "update/http_transfer.h"
 #include "update/manifest_text.h"
+#include "update/patch_verify.h"
 
 namespace {
 
@@ -28,6 +29,8 @@ int fetchManifest() {
                           static_cast<unsigned>(timeGetTime()));
     if (needed < 0 || needed >= static_cast<int>(sizeof requestUrl)) return 0;
     if (downloadToFile(requestUrl, "update.dat", 1, "downslib", 3000, nullptr) != kTransferOk) return 0;
+    // A build that carries the publisher's key reads only a manifest the signed index vouches for.
+    if (!loadPatchIndex(settingText(SettingText::PatchBaseUrl), "update.dat")) return 0;
 
     FILE* manifest = fopen("update.dat", "r");
     if (!manifest) return 0;

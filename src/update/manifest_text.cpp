@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "update/path_check.h"
 #include "update/version_text.h"
 
 namespace {
@@ -192,6 +193,71 @@ bool readLinePiece(FILE* file, char (&piece)[kManifestPieceLength + 1], bool* wh
     return true;
 }
 
+// The launcher's reader with a window of one step, emptied after every line into the contents.
+struct ContentsReader {
+    ManifestReader reader;
+    VersionStep window[kMaxVersionSteps];
+    int serverGameVersion;
+    int totalFileCount;
+    int tableCut;
+    ManifestContents* contents;
+};
+
+void collectContentsLine(ContentsReader* c, const char* line, bool whole) {
+    size_t length = 0;
+    const char* word = nextWord(line, &length);
+    // A "[PLAYER]" header drops the steps read so far, as it empties the launcher's table.
+    if (whole && word && wordIs(word, length, "[PLAYER]")) c->contents->steps.clear();
+    if (whole) {
+        readManifestLine(&c->reader, line);
+    } else {
+        readBrokenManifestLine(&c->reader, line);
+    }
+    if (c->reader.storedSteps > 0) {
+        c->contents->steps.push_back(c->window[0]);
+        c->reader.storedSteps = 0;
+    }
+}
+
+bool refuse(std::string* problem, const std::string& why) {
+    *problem = why;
+    return false;
+}
+
+bool isDecimalComponent(const char* text, size_t length) {
+    if (length == 0 || length > 10) return false;
+    long long value = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        value = value * 10 + (text[i] - '0');
+    }
+    return value <= INT32_MAX;
+}
+
+bool formatStepLine(const VersionStep& step, std::string* line, std::string* problem) {
+    if (step.version == 0) return refuse(problem, "a step numbered 0 is never stored by the launcher");
+    if (step.fileCount < 0 || step.fileCount > kMaxStepFiles)
+        return refuse(problem, "step " + std::to_string(step.version) + " has more than 16 files");
+    *line = std::to_string(step.version);
+    for (int i = 0; i < step.fileCount; ++i) {
+        if (!isManifestFileName(step.files[i]))
+            return refuse(problem, std::string("the launcher cannot read the file name \"") + step.files[i] + "\"");
+        *line += std::string(" ") + step.files[i];
+    }
+    if (line->size() > kManifestPieceLength)
+        return refuse(problem, "the line of step " + std::to_string(step.version) + " is too long");
+    return true;
+}
+
+bool formatVersionSection(const char* header, const char* version, std::string* text, std::string* problem) {
+    *text += std::string(header) + "\n";
+    if (version[0] == '\0') return true;
+    if (!isPublishableVersionText(version))
+        return refuse(problem, std::string("the version text \"") + version + "\" is not A.B.C.D");
+    *text += std::string(version) + "\n";
+    return true;
+}
+
 }  // namespace
 
 void readManifestFile(FILE* file, const ManifestTargets& targets, int localGameVersion) {
@@ -203,4 +269,74 @@ void readManifestFile(FILE* file, const ManifestTargets& targets, int localGameV
         bool goOn = whole ? readManifestLine(&reader, piece) : readBrokenManifestLine(&reader, piece);
         if (!goOn) break;
     }
+}
+
+bool readManifestContents(FILE* file, ManifestContents* contents) {
+    memset(contents->installerVersion, 0, sizeof contents->installerVersion);
+    memset(contents->launcherVersion, 0, sizeof contents->launcherVersion);
+    contents->steps.clear();
+    ContentsReader c;
+    c.contents = contents;
+    c.tableCut = 0;
+    ManifestTargets targets{contents->installerVersion, contents->launcherVersion, &c.serverGameVersion, c.window,
+                            &c.totalFileCount, &c.tableCut};
+    // Below every step number but the lowest, so each nonzero step is pending and stored as it is read.
+    beginManifest(&c.reader, targets, INT32_MIN);
+    char piece[kManifestPieceLength + 1];
+    bool whole = true;
+    while (readLinePiece(file, piece, &whole)) collectContentsLine(&c, piece, whole);
+    return c.tableCut == 0;
+}
+
+bool sameManifestContents(const ManifestContents& a, const ManifestContents& b) {
+    if (strcmp(a.installerVersion, b.installerVersion) != 0 || strcmp(a.launcherVersion, b.launcherVersion) != 0 ||
+        a.steps.size() != b.steps.size())
+        return false;
+    for (size_t i = 0; i < a.steps.size(); ++i) {
+        const VersionStep& x = a.steps[i];
+        const VersionStep& y = b.steps[i];
+        if (x.version != y.version || x.fileCount != y.fileCount) return false;
+        for (int f = 0; f < x.fileCount; ++f)
+            if (strcmp(x.files[f], y.files[f]) != 0) return false;
+    }
+    return true;
+}
+
+bool isPublishableVersionText(const char* text) {
+    size_t length = strnlen(text, kVersionTextSize);
+    if (length >= kVersionTextSize) return false;
+    int components = 0;
+    const char* part = text;
+    for (;;) {
+        const char* dot = strchr(part, '.');
+        size_t partLength = dot ? static_cast<size_t>(dot - part) : strlen(part);
+        if (!isDecimalComponent(part, partLength)) return false;
+        ++components;
+        if (!dot) break;
+        part = dot + 1;
+    }
+    return components == 4;
+}
+
+bool isManifestFileName(const char* name) {
+    size_t length = strnlen(name, kStepFileNameSize);
+    if (length == 0 || length >= kStepFileNameSize || !isSafeRelativePath(name)) return false;
+    if (name[length - 1] == '/' || name[length - 1] == '\\') return false;
+    for (size_t i = 0; i < length; ++i)
+        if (isWordSpace(name[i])) return false;
+    return true;
+}
+
+bool formatManifest(const ManifestContents& contents, std::string* text, std::string* problem) {
+    text->clear();
+    if (!formatVersionSection("[INSTALLER]", contents.installerVersion, text, problem) ||
+        !formatVersionSection("[LAUNCHER]", contents.launcherVersion, text, problem))
+        return false;
+    *text += "[PLAYER]\n";
+    for (const VersionStep& step : contents.steps) {
+        std::string line;
+        if (!formatStepLine(step, &line, problem)) return false;
+        *text += line + "\n";
+    }
+    return true;
 }

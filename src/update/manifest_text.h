@@ -1,7 +1,10 @@
 // The version manifest's text format: "[INSTALLER]", "[LAUNCHER]" and "[PLAYER]" sections read line by
-// line into the version texts and the pending patch steps. Free of Windows headers.
+// line into the version texts and the pending patch steps; and its writer for vyr-publish, which reads
+// back what it writes through the launcher's own line reader. Free of Windows headers.
 #pragma once
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "app/version_step.h"
 
@@ -44,3 +47,30 @@ bool readBrokenManifestLine(ManifestReader* reader, const char* prefix);
 // Reads the whole file in pieces of at most kManifestPieceLength characters. A longer line, or one
 // with a NUL byte, is a broken line: never cut into a different name, never merged with the next.
 void readManifestFile(FILE* file, const ManifestTargets& targets, int localGameVersion);
+
+// The whole manifest as the publishing side keeps it: both version texts and every step of the last
+// "[PLAYER]" section in file order, each line read by readManifestLine (without the launcher's window of
+// kMaxVersionSteps pending steps, which depends on the installed version).
+struct ManifestContents {
+    char installerVersion[kVersionTextSize];
+    char launcherVersion[kVersionTextSize];
+    std::vector<VersionStep> steps;
+};
+
+// false when a step line could not be read whole: the launcher ends its table there, so the steps
+// after it are never applied, and the publisher must not build on such a manifest.
+bool readManifestContents(FILE* file, ManifestContents* contents);
+bool sameManifestContents(const ManifestContents& a, const ManifestContents& b);
+
+// A version text the launcher reads as written: four dot-separated decimal numbers within the 32-bit
+// range ("A.B.C.D"), at most kVersionTextSize - 1 characters.
+bool isPublishableVersionText(const char* text);
+// A name a "[PLAYER]" step line carries: the launcher's path rule, no white space, at most
+// kStepFileNameSize - 1 characters, not a folder.
+bool isManifestFileName(const char* name);
+
+// The manifest text: the three sections, each version text on its own line (none when empty) and one
+// line per step. false, with *problem naming the cause, when a field cannot be written so that the
+// launcher reads it back unchanged (a step numbered 0, more than kMaxStepFiles names, a refused name or
+// version text, a line over kManifestPieceLength characters).
+bool formatManifest(const ManifestContents& contents, std::string* text, std::string* problem);

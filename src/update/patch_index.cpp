@@ -93,8 +93,9 @@ void formatHex(const uint8_t* bytes, size_t count, char* text) {
     text[2 * count] = '\0';
 }
 
-bool parsePatchIndex(const char* text, size_t length, PatchIndex* index) {
+bool parsePatchIndex(const char* text, size_t length, PatchIndex* index, IndexSignature signature) {
     index->files.clear();
+    index->isSigned = false;
     bool haveManifest = false;
     bool haveSignature = false;
     size_t lineNumber = 0;
@@ -121,12 +122,17 @@ bool parsePatchIndex(const char* text, size_t length, PatchIndex* index) {
             size_t word = strlen(kSignatureWord);
             if (!parseHex(line + word, lineLength - word, index->signature, kP256SignatureSize)) return false;
             index->signedLength = position;
-            haveSignature = true;
+            index->isSigned = haveSignature = true;
         } else {
             return false;
         }
         position = next;
         ++lineNumber;
+    }
+    if (!haveSignature && signature == IndexSignature::Optional && haveManifest) {
+        memset(index->signature, 0, sizeof index->signature);
+        index->signedLength = length;
+        return true;
     }
     return haveManifest && haveSignature;
 }

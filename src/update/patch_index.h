@@ -25,13 +25,19 @@ struct PatchIndex {
     std::vector<PatchIndexFile> files;
     uint8_t signature[kP256SignatureSize];
     size_t signedLength;  // bytes of the text before the "signature" line: what the signature covers
+    bool isSigned;        // false only for an index read with IndexSignature::Optional that has none
 };
+
+// A publisher without a key writes the index without its last line; only the publishing side reads such.
+enum class IndexSignature { Required, Optional };
 
 // Reads a whole index. false when anything departs from the format: the header, a line of another
 // form, upper-case or short hex, a size that is not a plain decimal below 2^63, a path the launcher
 // would refuse or that holds "\", a path given twice, CR line ends, a missing manifest or signature
-// line, or anything after the signature line.
-bool parsePatchIndex(const char* text, size_t length, PatchIndex* index);
+// line, or anything after the signature line. With IndexSignature::Optional a missing signature line
+// is accepted: the signed span is then the whole text and isSigned is false.
+bool parsePatchIndex(const char* text, size_t length, PatchIndex* index,
+                     IndexSignature signature = IndexSignature::Required);
 
 // The line of `path` (compared case-sensitively), or nullptr.
 const PatchIndexFile* findPatchIndexFile(const PatchIndex& index, const char* path);

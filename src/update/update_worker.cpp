@@ -3,10 +3,9 @@
 #include "update/update_worker.h"
 
 #include <windows.h>
-#include <wininet.h>
 
+#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "app/launcher_state.h"
@@ -15,33 +14,24 @@
 #include "update/delete_list.h"
 #include "update/patch_download.h"
 #include "update/patch_progress.h"
+#include "update/patch_transfer.h"
+#include "update/patch_verify.h"
 #include "update/path_check.h"
 #include "update/zip_extract.h"
 
 namespace {
 
-enum { kUrlSize = 256, kQuerySize = 256, kTempNameSize = kPathSize + 16, kUnpackAttempts = 1000,
-       kPauseAfterFileMs = 500 };
+enum { kUrlSize = 256, kTempNameSize = kPathSize + 16, kUnpackRetryPauseMs = 250, kUnpackRetryLimitMs = 10000,
+       kDownloadTries = 5, kFirstBackoffMs = 1000, kRetryWindowMs = 40000 };
 
 const char kPlayerSubfolder[] = "/Player/";
 const char kTempSuffix[] = ".download";
+const char kValidatorSuffix[] = ".download.validator";
+const char kAgent[] = "MS";
 
-// One download in flight: the handles opened so far and the temporary file the body goes into.
-// The body never goes straight into the target, so a failed download leaves the old file alone.
-struct Transfer {
-    HINTERNET internet;
-    HINTERNET url;
-    FILE* file;
-    char tempFile[kTempNameSize];
-};
-
-void closeTransfer(Transfer* t) {
-    if (t->url != nullptr) InternetCloseHandle(t->url);
-    if (t->internet != nullptr) InternetCloseHandle(t->internet);
-    if (t->file != nullptr) fclose(t->file);
-    t->url = t->internet = nullptr;
-    t->file = nullptr;
-}
+// One session for the whole run, so the patch server's connection is kept alive between files.
+// Opened on first use; the worker closes it when the run ends.
+PatchSession workerSession = {nullptr};
 
 int failDownload(const char* pattern, const char* fileName) {
     formatStatusText(pattern, fileName);
@@ -49,55 +39,219 @@ int failDownload(const char* pattern, const char* fileName) {
     return 0;
 }
 
-int abandonTransfer(Transfer* t, const char* pattern, const char* fileName) {
-    closeTransfer(t);
-    DeleteFileA(t->tempFile);
-    return failDownload(pattern, fileName);
+void storeFileProgress(long long received, long long size) {
+    gState.fileProgress = filePercent(received, size, gState.fileProgress);
 }
 
-bool openTempFile(Transfer* t, const char* destFile) {
-    t->file = fopen(t->tempFile, "wb");
-    if (t->file == nullptr) {
-        makeDirectories(destFile);
-        t->file = fopen(t->tempFile, "wb");
-    }
-    return t->file != nullptr;
+// The files of one download: the target, the partial body beside it and the server's validator of
+// that body, which a resumed request must name so it never splices two different server files.
+struct DownloadFiles {
+    const char* fileName;  // as the manifest names it, also the target below the launcher's folder
+    char url[kUrlSize];
+    char tempFile[kTempNameSize];
+    char validatorFile[kTempNameSize];
+    const PatchIndexFile* expected;  // the index line to match; nullptr when the build verifies nothing
+};
+
+void discardPartial(const DownloadFiles& d) {
+    DeleteFileA(d.tempFile);
+    DeleteFileA(d.validatorFile);
 }
 
-bool openUrl(Transfer* t, const char* url) {
-    t->internet = InternetOpenA("MS", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    if (t->internet == nullptr)
-        t->internet = InternetOpenA("MS", INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY, nullptr, nullptr, 0);
-    if (t->internet == nullptr) return false;
-    // The certificate is checked in full: a patch file runs as game code, so no IGNORE_CERT flags.
-    const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_SECURE;
-    t->url = InternetOpenUrlA(t->internet, url, nullptr, 0, flags, 0);
-    return t->url != nullptr;
+bool readValidatorFile(const char* path, char (&validator)[kValidatorSize]) {
+    validator[0] = '\0';
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr) return false;
+    size_t count = fread(validator, 1, sizeof validator - 1, file);
+    fclose(file);
+    validator[count] = '\0';
+    return count > 0;
 }
 
-bool queryHeaderText(HINTERNET url, DWORD header, char* text) {
-    DWORD length = kQuerySize;
-    memset(text, 0, kQuerySize);
-    if (!HttpQueryInfoA(url, header, text, &length, nullptr)) return false;
-    text[kQuerySize - 2] = text[kQuerySize - 1] = '\0';
-    return true;
+void writeValidatorFile(const char* path, const char* validator) {
+    FILE* file = fopen(path, "wb");
+    if (file == nullptr) return;
+    bool whole = fwrite(validator, 1, strlen(validator), file) == strlen(validator);
+    if (fclose(file) != 0 || !whole) DeleteFileA(path);
 }
 
-// Reads the body into the temp file. The received count is 64-bit and reading stops as soon as the
-// body outgrows the announced size, so a server cannot fill the disk or wrap the counter.
-// Per chunk only the write and one progress store happen; the UI thread does the drawing.
-bool receiveBody(Transfer* t, long long fileSize, long long* received) {
-    *received = 0;
+long long fileSizeOf(HANDLE file) {
+    LARGE_INTEGER size{};
+    return GetFileSizeEx(file, &size) ? size.QuadPart : -1;
+}
+
+// Feeds the bytes a partial file already holds to the hash, so the final digest covers all of it.
+bool hashExistingBytes(HANDLE file, Sha256Stream* hash) {
     for (;;) {
         DWORD count = 0;
-        if (!InternetReadFile(t->url, gState.transferBuffer, sizeof gState.transferBuffer, &count) || count == 0)
-            return true;
-        if (fwrite(gState.transferBuffer, 1, count, t->file) != count) return false;
-        *received += count;
-        gState.fileProgress = filePercent(*received, fileSize, gState.fileProgress);
-        if (*received > fileSize) return true;
-        Sleep(0);
+        if (!ReadFile(file, gState.transferBuffer, sizeof gState.transferBuffer, &count, nullptr)) return false;
+        if (count == 0) return true;
+        if (!addSha256(hash, gState.transferBuffer, count)) return false;
     }
+}
+
+HANDLE openTempFile(const DownloadFiles& d) {
+    HANDLE file = CreateFileA(d.tempFile, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        makeDirectories(d.fileName);
+        file = CreateFileA(d.tempFile, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    }
+    return file;
+}
+
+// How far the partial file may be trusted: with an index the final hash decides, without one only a
+// validator kept from the first part lets the server tell whether its file is still the same.
+long long resumablePartSize(const DownloadFiles& d, HANDLE file, char (&validator)[kValidatorSize]) {
+    bool haveValidator = readValidatorFile(d.validatorFile, validator);
+    long long have = fileSizeOf(file);
+    if (have > 0 && (haveValidator || d.expected != nullptr)) return have;
+    return 0;
+}
+
+enum class Attempt { Done, Retry, Failed };
+
+// The message pattern of a failed fetch; the status pattern takes the status first.
+const char* fetchFailurePattern(FetchFailure failure) {
+    switch (failure) {
+        case FetchFailure::Open: return "Downloading failed - open (%s)";
+        case FetchFailure::QueryStatus: return "Downloading failed - query_status (%s)";
+        case FetchFailure::QuerySize: return "Downloading failed - query_size (%s)";
+        case FetchFailure::Write: return "Creating file failed. (%s)";
+        case FetchFailure::NoSpace: return "Not enough free disk space. (%s)";
+        default: return "Downloading failed - read (%s)";
+    }
+}
+
+Attempt reportFetchFailure(const DownloadFiles& d, const FetchResult& result) {
+    if (result.failure == FetchFailure::Status) {
+        formatStatusText("Downloading failed [%d] (%s)", result.httpStatus, d.fileName);
+        gState.buttonState[0] = 3;
+    } else {
+        failDownload(fetchFailurePattern(result.failure), d.fileName);
+    }
+    return isTransientFetchFailure(result) ? Attempt::Retry : Attempt::Failed;
+}
+
+// After a failed fetch: what was received is kept for the next attempt when the failure may pass and
+// the part can be resumed safely; otherwise it goes.
+void keepOrDiscardPartial(const DownloadFiles& d, const FetchResult& result) {
+    bool resumable = isTransientFetchFailure(result) && result.received > 0 &&
+                     (result.validator[0] != '\0' || d.expected != nullptr);
+    if (!resumable) {
+        discardPartial(d);
+        return;
+    }
+    if (result.validator[0] != '\0') {
+        writeValidatorFile(d.validatorFile, result.validator);
+    } else {
+        DeleteFileA(d.validatorFile);
+    }
+}
+
+bool digestMatches(const PatchIndexFile* expected, Sha256Stream* hash, long long received) {
+    uint8_t digest[kSha256Size];
+    return finishSha256(hash, digest) && matchesIndexLine(*expected, static_cast<uint64_t>(received), digest);
+}
+
+// One request for the file, resumed where a partial file allows it. Every write and the close are
+// checked: on a full disk the short last chunk may only fail there. With an index the bytes are hashed
+// as they stream and must match its line before the file may replace anything.
+Attempt attemptDownload(const DownloadFiles& d) {
+    HANDLE file = openTempFile(d);
+    if (file == INVALID_HANDLE_VALUE) {
+        failDownload("Creating file failed. (%s)", d.fileName);
+        return Attempt::Failed;
+    }
+    char validator[kValidatorSize];
+    long long have = resumablePartSize(d, file, validator);
+    Sha256Stream hash = {nullptr, nullptr};
+    bool hashing = d.expected != nullptr;
+    bool ready = (!hashing || beginSha256(&hash)) && (have == 0 || !hashing || hashExistingBytes(file, &hash));
+    LARGE_INTEGER offset{};
+    offset.QuadPart = have;
+    ready = ready && SetFilePointerEx(file, offset, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    if (!ready || (workerSession.internet == nullptr && !openPatchSession(&workerSession, kAgent))) {
+        if (hashing) abandonSha256(&hash);
+        CloseHandle(file);
+        discardPartial(d);
+        failDownload("Downloading failed - open (%s)", d.fileName);
+        return Attempt::Retry;
+    }
+    FetchRequest request = {d.url, file, have, validator, hashing ? &hash : nullptr, storeFileProgress};
+    FetchResult result = fetchIntoFile(&workerSession, request, gState.transferBuffer, sizeof gState.transferBuffer);
+    if (!CloseHandle(file) && result.failure == FetchFailure::None) result.failure = FetchFailure::Write;
+    if (result.failure == FetchFailure::BadRange) {
+        if (hashing) abandonSha256(&hash);
+        discardPartial(d);
+        return Attempt::Retry;
+    }
+    if (result.failure != FetchFailure::None) {
+        if (hashing) abandonSha256(&hash);
+        keepOrDiscardPartial(d, result);
+        return reportFetchFailure(d, result);
+    }
+    if (hashing && !digestMatches(d.expected, &hash, result.received)) {
+        discardPartial(d);
+        failDownload("Downloading failed - verify (%s)", d.fileName);
+        // A resumed file may have been spliced from two server files: once more from zero.
+        return have > 0 && !result.restarted ? Attempt::Retry : Attempt::Failed;
+    }
+    return Attempt::Done;
+}
+
+// Transient failures are tried again with a growing pause (about 1, 2, 4, 8 s); the status says so.
+// No new try starts once kRetryWindowMs have passed, so a server that keeps stalling (each try
+// waits out the 30 s receive time-out) fails the download in about a minute, not in three.
+int backoffMs(int attempt) {
+    int pause = kFirstBackoffMs << attempt;
+    return pause - pause / 4 + static_cast<int>(GetTickCount() % static_cast<DWORD>(pause / 2 + 1));
+}
+
+int downloadWithRetries(const DownloadFiles& d) {
+    DWORD started = GetTickCount();
+    for (int attempt = 0;; ++attempt) {
+        Attempt outcome = attemptDownload(d);
+        if (outcome == Attempt::Done) return 1;
+        if (outcome == Attempt::Failed || attempt + 1 >= kDownloadTries) return 0;
+        if (GetTickCount() - started >= kRetryWindowMs) return 0;
+        formatStatusText("Downloading file (%s) - retrying", d.fileName);
+        Sleep(static_cast<DWORD>(backoffMs(attempt)));
+        formatStatusText("Downloading file (%s)", d.fileName);
+    }
+}
+
+// The index line a patch file must match before it may replace anything; nullptr when the build
+// verifies nothing. false when the index has no line for it.
+bool findExpectedLine(const char* fileName, const PatchIndexFile** expected) {
+    char indexPath[kIndexPathSize];
+    bool missing = false;
+    *expected = playerIndexPath(fileName, indexPath, sizeof indexPath) ? expectedPatchFile(indexPath, &missing)
+                                                                       : nullptr;
+    return !missing && (*expected != nullptr || !patchIndexRequired());
+}
+
+// The sum of the entries' uncompressed sizes, from the central directory; -1 when unreadable (the
+// unpacking then reports the archive itself).
+long long unpackedSize(const char* archivePath) {
+    unzFile archive = unzOpen64(archivePath);
+    if (archive == nullptr) return -1;
+    long long total = 0;
+    for (int err = unzGoToFirstFile(archive); err == UNZ_OK; err = unzGoToNextFile(archive)) {
+        unz_file_info64 info;
+        if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) break;
+        total += static_cast<long long>(info.uncompressed_size);
+        if (total < 0) total = LLONG_MAX;
+    }
+    unzClose(archive);
+    return total;
+}
+
+bool roomToUnpack(const char* archivePath) {
+    long long needed = unpackedSize(archivePath);
+    long long room = freeDiskSpace();
+    return needed < 0 || room < 0 || room >= needed + kFreeSpaceMargin;
 }
 
 // Puts the completed temp file in place of the target; read-only or hidden targets are cleared first.
@@ -108,17 +262,27 @@ bool replaceTarget(const char* tempFile, const char* destFile) {
 
 void publishExtractMessage(const char* message) { setStatusText(message); }
 
-// The archive stays in place between attempts; after the first success it is removed and the delete
-// list that came with it is applied (the list is applied after every successful unpacking).
+// Only a transient failure (an output file that cannot be created or written, as while a virus scan
+// holds it) is tried again, after a short pause and within a bounded time; a permanent one (not an
+// archive, a checksum error, a refused name) fails the archive at once with its message. The
+// archive stays in place between attempts; after success it is removed and its delete list applied.
 int unpackArchive(const char* destFile) {
+    if (!roomToUnpack(destFile)) return failDownload("Not enough free disk space. (%s)", destFile);
     char message[kStatusTextSize];
-    for (int attempt = 0; attempt < kUnpackAttempts; ++attempt) {
-        if (extractArchive(destFile, message, sizeof message, publishExtractMessage) == 1) {
-            Sleep(kPauseAfterFileMs);
+    DWORD started = GetTickCount();
+    for (;;) {
+        int result = extractArchive(destFile, message, sizeof message, publishExtractMessage);
+        if (result == kExtractDone) {
             DeleteFileA(destFile);
             applyDeleteList();
             return 1;
         }
+        if (result != kExtractRetry) {
+            gState.buttonState[0] = 3;
+            return 0;
+        }
+        if (GetTickCount() - started >= kUnpackRetryLimitMs) break;
+        Sleep(kUnpackRetryPauseMs);
     }
     MessageBoxA(gState.mainWindow, settingText(SettingText::MsgLauncherFailed),
                 settingText(SettingText::MsgErrorCaption), MB_OK);
@@ -126,68 +290,15 @@ int unpackArchive(const char* destFile) {
     return 0;
 }
 
-int fetchIntoTempFile(Transfer* t, const char* url, const char* fileName) {
-    if (!openUrl(t, url)) return abandonTransfer(t, "Downloading failed - open (%s)", fileName);
-    char query[kQuerySize];
-    if (!queryHeaderText(t->url, HTTP_QUERY_STATUS_CODE, query))
-        return abandonTransfer(t, "Downloading failed - query_status (%s)", fileName);
-    int status = atoi(query);
-    if (status != 200 && status != 206) {
-        closeTransfer(t);
-        DeleteFileA(t->tempFile);
-        formatStatusText("Downloading failed [%d] (%s)", status, fileName);
-        gState.buttonState[0] = 3;
-        return 0;
-    }
-    if (!queryHeaderText(t->url, HTTP_QUERY_CONTENT_LENGTH, query))
-        return abandonTransfer(t, "Downloading failed - query_size (%s)", fileName);
-    // 64-bit and clamped: a length past 2 GiB or below zero is a plain mismatch, never an overflow.
-    long long fileSize = strtoll(query, nullptr, 10);
-    if (fileSize < 0) fileSize = 0;
-
-    long long received = 0;
-    bool written = receiveBody(t, fileSize, &received);
-    closeTransfer(t);
-    if (!written) return abandonTransfer(t, "Creating file failed. (%s)", fileName);
-    if (received != fileSize) return abandonTransfer(t, "Downloading failed - read (%s)", fileName);
-    return 1;
+// A manifest step that could not be read ended the table: what came before is applied and recorded,
+// and the player is told the server's information was unusable instead of being shown ready.
+int reportUnreadableSteps() {
+    setStatusText(settingText(SettingText::MsgServerUnreachable));
+    gState.buttonState[0] = 3;
+    return 0;
 }
 
-}  // namespace
-
-int downloadPatchFile(const char* fileName, const char* subfolder) {
-    // A name that could land outside the launcher's folder, or that names a folder, is never
-    // opened nor requested.
-    size_t nameLength = strlen(fileName);
-    bool namesFolder = nameLength > 0 && (fileName[nameLength - 1] == '/' || fileName[nameLength - 1] == '\\');
-    if (!isSafeRelativePath(fileName) || namesFolder) return failDownload("Creating file failed. (%s)", fileName);
-    char url[kUrlSize];
-    const char* base = settingText(SettingText::PatchBaseUrl);
-    int urlLength = subfolder != nullptr ? snprintf(url, sizeof url, "%s%s%s", base, subfolder, fileName)
-                                         : snprintf(url, sizeof url, "%s%s", base, fileName);
-    formatStatusText("Downloading file (%s)", fileName);
-    if (urlLength < 0 || urlLength >= static_cast<int>(sizeof url))
-        return failDownload("Downloading failed - open (%s)", fileName);
-
-    const char* destFile = fileName;
-    Transfer transfer = {};
-    snprintf(transfer.tempFile, sizeof transfer.tempFile, "%s%s", destFile, kTempSuffix);
-    if (!openTempFile(&transfer, destFile)) return failDownload("Creating file failed. (%s)", destFile);
-    if (!fetchIntoTempFile(&transfer, url, fileName)) return 0;
-    if (!replaceTarget(transfer.tempFile, destFile)) {
-        DeleteFileA(transfer.tempFile);
-        return failDownload("Creating file failed. (%s)", destFile);
-    }
-    if (isArchiveName(destFile) && !unpackArchive(destFile)) return 0;
-
-    Sleep(kPauseAfterFileMs);
-    SetFileAttributesA(settingText(SettingText::GameExeName), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
-    return 1;
-}
-
-unsigned __stdcall updateWorker(void*) {
-    gState.fileProgress = 0;
-    gState.totalProgress = 0;
+int applySteps() {
     int done = 0;
     for (int s = 0; s < kMaxVersionSteps && gState.versionSteps[s].version != 0; ++s) {
         const VersionStep& step = gState.versionSteps[s];
@@ -200,7 +311,48 @@ unsigned __stdcall updateWorker(void*) {
         gState.localGameVersion = step.version;
         writeConfig();
     }
+    if (gState.stepTableCut) return reportUnreadableSteps();
     writeConfig();
     showReadyState();
     return 1;
+}
+
+}  // namespace
+
+int downloadPatchFile(const char* fileName, const char* subfolder) {
+    // A name that could land outside the launcher's folder, or that names a folder, is never
+    // opened nor requested.
+    size_t nameLength = strlen(fileName);
+    bool namesFolder = nameLength > 0 && (fileName[nameLength - 1] == '/' || fileName[nameLength - 1] == '\\');
+    if (!isSafeRelativePath(fileName) || namesFolder) return failDownload("Creating file failed. (%s)", fileName);
+    DownloadFiles d = {};
+    d.fileName = fileName;
+    const char* base = settingText(SettingText::PatchBaseUrl);
+    int urlLength = subfolder != nullptr ? snprintf(d.url, sizeof d.url, "%s%s%s", base, subfolder, fileName)
+                                         : snprintf(d.url, sizeof d.url, "%s%s", base, fileName);
+    formatStatusText("Downloading file (%s)", fileName);
+    if (urlLength < 0 || urlLength >= static_cast<int>(sizeof d.url))
+        return failDownload("Downloading failed - open (%s)", fileName);
+    if (!findExpectedLine(fileName, &d.expected)) return failDownload("Downloading failed - verify (%s)", fileName);
+    snprintf(d.tempFile, sizeof d.tempFile, "%s%s", fileName, kTempSuffix);
+    snprintf(d.validatorFile, sizeof d.validatorFile, "%s%s", fileName, kValidatorSuffix);
+
+    if (!downloadWithRetries(d)) return 0;
+    if (!replaceTarget(d.tempFile, fileName)) {
+        discardPartial(d);
+        return failDownload("Creating file failed. (%s)", fileName);
+    }
+    DeleteFileA(d.validatorFile);
+    if (isArchiveName(fileName) && !unpackArchive(fileName)) return 0;
+
+    SetFileAttributesA(settingText(SettingText::GameExeName), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    return 1;
+}
+
+unsigned __stdcall updateWorker(void*) {
+    gState.fileProgress = 0;
+    gState.totalProgress = 0;
+    int result = applySteps();
+    closePatchSession(&workerSession);
+    return static_cast<unsigned>(result);
 }

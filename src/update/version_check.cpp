@@ -18,7 +18,7 @@ const DWORD kRegistryTextSize = 256;
 
 // The registry value as text: up to 256 bytes, NUL-terminated whatever the registry holds (a value
 // of any type, with or without its terminator). A longer value counts as unreadable.
-bool readInstalledInstallerVersion(char (&text)[kRegistryTextSize + 1]) {
+bool readInstallerVersionText(char (&text)[kRegistryTextSize + 1]) {
     memset(text, 0, sizeof text);
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallerKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
@@ -34,10 +34,7 @@ bool readInstalledInstallerVersion(char (&text)[kRegistryTextSize + 1]) {
 
 }  // namespace
 
-bool readOwnFileVersion(int version[4]) {
-    char path[MAX_PATH] = {};
-    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    if (length == 0 || length >= sizeof path) return false;
+bool readFileVersion(const char* path, int version[4]) {
     DWORD unusedHandle = 0;
     DWORD infoSize = GetFileVersionInfoSizeA(path, &unusedHandle);
     if (infoSize == 0) return false;
@@ -59,10 +56,23 @@ bool readOwnFileVersion(int version[4]) {
     return found;
 }
 
+bool readOwnFileVersion(int version[4]) {
+    char path[MAX_PATH] = {};
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (length == 0 || length >= sizeof path) return false;
+    return readFileVersion(path, version);
+}
+
+bool readInstalledInstallerVersion(VersionQuad* installed) {
+    char text[kRegistryTextSize + 1];
+    if (!readInstallerVersionText(text)) return false;
+    *installed = readVersionText(text);
+    return true;
+}
+
 int isInstallerOutdated() {
-    char currentInstallerVersion[kRegistryTextSize + 1];
-    if (!readInstalledInstallerVersion(currentInstallerVersion)) return 0;
-    VersionQuad installed = readVersionText(currentInstallerVersion);
+    VersionQuad installed{};
+    if (!readInstalledInstallerVersion(&installed)) return 0;
     VersionQuad latestVersion = readVersionText(gState.latestInstallerVersion);
     return compareVersions(installed, latestVersion) < 0 ? 1 : 0;
 }

@@ -2,6 +2,8 @@
 // The reader is hand-written so that out-of-range numbers have a defined result.
 #include "update/version_text.h"
 
+#include "update/url.h"
+
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +11,83 @@
 namespace {
 
 bool isScanSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+const char kLauncherWord[] = "Launcher";
+const char kInstallerWord[] = "Installer";
+const int kVersionParts = 4;
+
+struct Word {
+    const char* start;
+    size_t length;
+};
+
+// The next blank-separated word; a word opening with a quote runs to the closing quote, as Windows
+// reads a program name. length 0 at the end of the text.
+Word nextWord(const char** text) {
+    const char* c = *text;
+    while (*c == ' ' || *c == '\t') ++c;
+    Word word{c, 0};
+    if (*c == '"') {
+        const char* close = strchr(c + 1, '"');
+        const char* end = close ? close + 1 : c + strlen(c);
+        word.length = static_cast<size_t>(end - c);
+        *text = end;
+        return word;
+    }
+    while (*c && *c != ' ' && *c != '\t') ++c;
+    word.length = static_cast<size_t>(c - word.start);
+    *text = c;
+    return word;
+}
+
+bool wordIs(const Word& word, const char* expected) {
+    return word.length == strlen(expected) && memcmp(word.start, expected, word.length) == 0;
+}
+
+bool readHandOffWord(const Word& word, HandOff* kind) {
+    if (wordIs(word, kLauncherWord)) *kind = HandOff::Launcher;
+    else if (wordIs(word, kInstallerWord)) *kind = HandOff::Installer;
+    else return false;
+    return true;
+}
+
+bool readProcessId(const Word& word, uint32_t* processId) {
+    if (word.length == 0 || word.length > 10) return false;
+    uint64_t value = 0;
+    for (size_t i = 0; i < word.length; ++i) {
+        if (word.start[i] < '0' || word.start[i] > '9') return false;
+        value = value * 10 + static_cast<uint64_t>(word.start[i] - '0');
+    }
+    if (value > UINT32_MAX) return false;
+    *processId = static_cast<uint32_t>(value);
+    return true;
+}
+
+// One to four numbers of at most nine digits, joined by single dots: nothing a version reader could
+// take two ways.
+bool isVersionWord(const Word& word) {
+    int parts = 1;
+    size_t digits = 0;
+    for (size_t i = 0; i < word.length; ++i) {
+        char c = word.start[i];
+        if (c == '.') {
+            if (digits == 0 || ++parts > kVersionParts) return false;
+            digits = 0;
+        } else if (c >= '0' && c <= '9') {
+            if (++digits > 9) return false;
+        } else {
+            return false;
+        }
+    }
+    return digits > 0;
+}
+
+bool copyWord(const Word& word, char* field, size_t fieldSize) {
+    if (word.length >= fieldSize) return false;
+    memcpy(field, word.start, word.length);
+    field[word.length] = '\0';
+    return true;
+}
 
 }  // namespace
 
@@ -61,4 +140,22 @@ bool formatUpdaterCommandLine(char* buffer, size_t bufferSize, HandOff kind, int
                      ? snprintf(buffer, bufferSize, "Updater Installer %d %s %s", processId, versionText, urlText)
                      : snprintf(buffer, bufferSize, "Updater Launcher %d %s %s", processId, versionText, urlText);
     return needed >= 0 && static_cast<size_t>(needed) < bufferSize;
+}
+
+bool parseUpdaterCommandLine(const char* commandLine, UpdaterCommand* command) {
+    memset(command, 0, sizeof *command);
+    if (!commandLine) return false;
+    const char* rest = commandLine;
+    Word word = nextWord(&rest);
+    if (!readHandOffWord(word, &command->kind)) {
+        word = nextWord(&rest);  // the first word was the program's name
+        if (!readHandOffWord(word, &command->kind)) return false;
+    }
+    if (!readProcessId(nextWord(&rest), &command->processId)) return false;
+    Word version = nextWord(&rest);
+    if (!isVersionWord(version) || !copyWord(version, command->version, sizeof command->version)) return false;
+    if (!copyWord(nextWord(&rest), command->baseUrl, sizeof command->baseUrl)) return false;
+    UrlParts parts;
+    if (!splitUrl(command->baseUrl, &parts)) return false;
+    return nextWord(&rest).length == 0;
 }

@@ -1,5 +1,5 @@
 // Version texts "%d.%d.%d.%d" as the manifest and the registry hold them, their comparison, and the
-// Updater command lines of the hand-off. Free of Windows headers.
+// Updater command lines of the hand-off, written by the launcher and read by Updater. Free of Windows headers.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -27,3 +27,18 @@ enum class HandOff { Installer, Launcher };
 // true when the whole command line fits; a cut one would name the wrong version or server.
 bool formatUpdaterCommandLine(char* buffer, size_t bufferSize, HandOff kind, int processId, const char* version,
                               const char* baseUrl);
+
+enum { kUpdaterVersionSize = 64, kUpdaterBaseUrlSize = 1024 };
+
+struct UpdaterCommand {
+    HandOff kind;
+    uint32_t processId;  // the launcher to wait for; 0 in installer hand-offs
+    char version[kUpdaterVersionSize];
+    char baseUrl[kUpdaterBaseUrlSize];
+};
+
+// Reads a hand-off command line as formatUpdaterCommandLine writes it, with or without the program's
+// name (plain or quoted) as its first word: "Launcher|Installer <decimal id> <version> <base URL>".
+// The version is one to four numbers joined by single dots; the base URL must split with splitUrl.
+// false for anything else, including words beyond the fourth.
+bool parseUpdaterCommandLine(const char* commandLine, UpdaterCommand* command);

@@ -16,7 +16,8 @@ Usage (each test script):
         harness.main()                                # takes --build-dir/--source-dir, runs unittest
 
 Session API (window coordinates are pixels from the launcher window's top-left corner):
-  Session(build_dir=None, stub_game=False, stub_updater=False, root_colour=ROOT_COLOUR, env=None)
+  Session(build_dir=None, stub_game=False, stub_updater=False, root_colour=ROOT_COLOUR, env=None,
+          folder_parent=None)                      # folder_parent: where the game folder is made
   .folder / .path(name) / .write_file(name, data) / .read_file(name) / .exists(name)
   .launch(args="") -> Popen; .run_second(args="", timeout) -> exit code of another instance
   .wait_window(timeout) -> X window id; .windows(title) -> ids; .geometry() -> (x, y, w, h)
@@ -158,8 +159,10 @@ class Shot:
 
 class Session:
     def __init__(self, build_dir=None, stub_game=False, stub_updater=False, root_colour=ROOT_COLOUR, env=None,
-                 exe_name="VYRLauncher.exe"):
+                 exe_name="VYRLauncher.exe", launcher_build="VYRLauncher.exe", folder_parent=None):
         self.build_dir = build_dir or BUILD_DIR
+        self.launcher_build = launcher_build
+        self.folder_parent = folder_parent
         self.stub_game = stub_game
         self.stub_updater = stub_updater
         self.root_colour = root_colour
@@ -168,6 +171,7 @@ class Session:
         self.display = None
         self.xvfb = None
         self.folder = None
+        self.scratch = None
         self.proc = None
         self.started = []
         self.window = None
@@ -179,8 +183,10 @@ class Session:
             self._start_xvfb()
             self.env = self._make_env()
             ensure_wine_prefix(self.env)
-            self.folder = tempfile.mkdtemp(prefix="vyr-e2e-")
-            shutil.copy(os.path.join(self.build_dir, "VYRLauncher.exe"), os.path.join(self.folder, self.exe_name))
+            self.folder = tempfile.mkdtemp(prefix="vyr-e2e-", dir=self.folder_parent)
+            # Screenshots and OCR crops stay out of the game folder, which tests compare file by file.
+            self.scratch = tempfile.mkdtemp(prefix="vyr-e2e-shots-")
+            shutil.copy(os.path.join(self.build_dir, self.launcher_build), os.path.join(self.folder, self.exe_name))
             stub = os.path.join(self.build_dir, "tools", "stub_recorder.exe")
             if self.stub_game:
                 shutil.copy(stub, self.path("Norvane.exe"))
@@ -200,8 +206,10 @@ class Session:
             except subprocess.TimeoutExpired:
                 self.xvfb.kill()
                 self.xvfb.wait()
-        if self.folder and not os.environ.get("VYR_E2E_KEEP"):
-            shutil.rmtree(self.folder, ignore_errors=True)
+        if not os.environ.get("VYR_E2E_KEEP"):
+            for folder in (self.folder, self.scratch):
+                if folder:
+                    shutil.rmtree(folder, ignore_errors=True)
         return False
 
     def _start_xvfb(self):
@@ -445,7 +453,7 @@ class Session:
     def screenshot(self, path=None):
         if path is None:
             self.shot_count += 1
-            path = os.path.join(self.folder, "shot-%02d.png" % self.shot_count)
+            path = os.path.join(self.scratch, "shot-%02d.png" % self.shot_count)
         subprocess.run(["import", "-display", self.display, "-window", "root", path], check=True, env=self.env)
         return Shot(path)
 
@@ -457,7 +465,7 @@ class Session:
 
     def _ocr_crop(self, shot, box, scale=4, invert=True, psm=7):
         x, y, w, h = box
-        crop = os.path.join(self.folder, "ocr-crop.png")
+        crop = os.path.join(self.scratch, "ocr-crop.png")
         args = ["convert", shot.path, "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage", "-colorspace", "Gray",
                 "-resize", "%d%%" % (scale * 100)]
         if invert:

@@ -109,9 +109,10 @@ class HandOffTests(harness.TestCase):
 
     def test_an_unfetchable_manifest_leaves_the_decision_to_the_installed_version(self):
         # The connection drops mid-manifest, so the fetch fails: no hand-off, and the server's version
-        # stays 0, which blocks an installed 10005 and lets an installed 7 finish as ready.
+        # stays 0. An installed 10005 is blocked with the server's message (not told to reinstall the
+        # game because the server is down); an installed 7 finishes as ready.
         manifest = "[INSTALLER]\n9.0.0.0\n[LAUNCHER]\n9.0.0.0\n[PLAYER]\n10005\n" + "# padding\n" * 50
-        for installed, expected in ((10005, "Please download the installer client again"),
+        for installed, expected in ((10005, "Unable to"),
                                     (7, "Ready to start the game")):
             with self.subTest(installed=installed):
                 self.serve_manifest(manifest, fault="drop-half")

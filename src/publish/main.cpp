@@ -1,0 +1,272 @@
+// vyr-publish: the studio's side of patching. Makes release steps from two game builds, places the
+// launcher and the installer, keeps the signed patch index, and checks a served folder.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "publish/archive_writer.h"
+#include "publish/release_plan.h"
+#include "publish/served_folder.h"
+#include "publish/signing.h"
+#include "update/delete_list_text.h"
+#include "update/pe_version.h"
+#include "update/version_text.h"
+#include "updater/updater_texts.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kUsage[] =
+    "usage:\n"
+    "  vyr-publish keygen    --private KEY.pem\n"
+    "  vyr-publish pubkey    --private KEY.pem\n"
+    "  vyr-publish release   --www DIR --from OLD --to NEW --version N [--private KEY.pem]\n"
+    "  vyr-publish launcher  --www DIR --file VYRLauncher.exe --version A.B.C.D [--private KEY.pem]\n"
+    "  vyr-publish installer --www DIR --file SETUP.exe --version A.B.C.D [--private KEY.pem]\n"
+    "  vyr-publish verify    --www DIR [--public HEX]\n";
+
+typedef std::map<std::string, std::string> Options;
+
+int fail(const std::string& message) {
+    fprintf(stderr, "vyr-publish: %s\n", message.c_str());
+    return 1;
+}
+
+int failAll(const std::vector<std::string>& problems) {
+    for (const std::string& problem : problems) fprintf(stderr, "vyr-publish: %s\n", problem.c_str());
+    return 1;
+}
+
+// "--name value" pairs; false when an option is unknown to the command, given twice, or lacks a value,
+// or a required one is missing.
+bool readOptions(int argc, char** argv, const std::set<std::string>& required, const std::set<std::string>& optional,
+                 Options* options, std::string* error) {
+    for (int i = 2; i < argc; i += 2) {
+        std::string name = argv[i];
+        if (name.compare(0, 2, "--") != 0 || (!required.count(name.substr(2)) && !optional.count(name.substr(2)))) {
+            *error = "unknown option " + name;
+            return false;
+        }
+        if (i + 1 >= argc) {
+            *error = name + " needs a value";
+            return false;
+        }
+        if (!options->emplace(name.substr(2), argv[i + 1]).second) {
+            *error = name + " is given twice";
+            return false;
+        }
+    }
+    for (const std::string& name : required) {
+        if (!options->count(name)) {
+            *error = "--" + name + " is required";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string optionOr(const Options& options, const char* name) {
+    auto found = options.find(name);
+    return found == options.end() ? std::string() : found->second;
+}
+
+int runKeygen(const Options& options) {
+    std::string error, hex;
+    if (!generateKey(options.at("private"), &error) || !publicKeyHex(options.at("private"), &hex, &error))
+        return fail(error);
+    printf("%s\n", hex.c_str());
+    return 0;
+}
+
+int runPubkey(const Options& options) {
+    std::string error, hex;
+    if (!publicKeyHex(options.at("private"), &hex, &error)) return fail(error);
+    printf("%s\n", hex.c_str());
+    return 0;
+}
+
+// The step number: a plain decimal above every step of the manifest and within the launcher's range.
+bool readStepNumber(const std::string& text, const ManifestContents& contents, int* number, std::string* error) {
+    const char* rest = text.c_str();
+    int32_t value = 0;
+    bool plain = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+    if (!plain || !scanDecimalInteger(&rest, &value) || *rest != '\0' || value <= 0) {
+        *error = "--version must be a step number from 1 to 2147483647, not \"" + text + "\"";
+        return false;
+    }
+    for (const VersionStep& step : contents.steps) {
+        if (value <= step.version) {
+            *error = "--version " + text + " is not above the manifest's step " + std::to_string(step.version);
+            return false;
+        }
+    }
+    *number = value;
+    return true;
+}
+
+// Whether a step already downloads Player/<name>: a new archive of that name would change that step.
+bool manifestUsesName(const ManifestContents& contents, const std::string& name) {
+    for (const VersionStep& step : contents.steps) {
+        for (int f = 0; f < step.fileCount; ++f) {
+            std::string used = step.files[f];
+            std::replace(used.begin(), used.end(), '\\', '/');
+            if (used == name) return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> patchNamesWith(const ManifestContents& contents, const std::string& newName) {
+    std::vector<std::string> names{newName};
+    for (const VersionStep& step : contents.steps)
+        for (int f = 0; f < step.fileCount; ++f) names.push_back(step.files[f]);
+    return names;
+}
+
+// The archive is renamed into place before the manifest names it, so a player never sees the step
+// without its file.
+bool writeArchiveInPlace(const std::string& www, const std::string& archiveName, const BuildTree& newTree,
+                         const ReleasePlan& plan, std::string* error) {
+    std::string path = www + "/Player/" + archiveName;
+    std::error_code status;
+    fs::create_directories(www + "/Player", status);
+    std::string temporary = temporaryPathFor(path);
+    if (!writeReleaseArchive(temporary, newTree.root, plan.shipped, plan.newFolders, formatDeleteList(plan.deleted),
+                             error)) {
+        fs::remove(temporary, status);
+        return false;
+    }
+    return replaceFileWith(path, temporary, error);
+}
+
+int runRelease(const Options& options) {
+    const std::string www = options.at("www");
+    std::string error;
+    ManifestContents contents;
+    int number = 0;
+    if (!loadManifest(www, &contents, &error) || !readStepNumber(options.at("version"), contents, &number, &error))
+        return fail(error);
+
+    std::vector<std::string> problems;
+    BuildTree oldTree, newTree;
+    ReleasePlan plan;
+    std::string archiveName = "Patch" + std::to_string(number) + ".zip";
+    if (manifestUsesName(contents, archiveName)) return fail("a step of the manifest already uses Player/" + archiveName);
+    bool scanned = scanBuild(options.at("from"), &oldTree, &problems);
+    scanned = scanBuild(options.at("to"), &newTree, &problems) && scanned;
+    if (!scanned || !planRelease(oldTree, newTree, patchNamesWith(contents, archiveName), &plan, &problems))
+        return failAll(problems);
+
+    VersionStep step;
+    memset(&step, 0, sizeof step);
+    step.version = number;
+    bool carriesFiles = !plan.shipped.empty() || !plan.newFolders.empty() || !plan.deleted.empty();
+    if (carriesFiles) {
+        snprintf(step.files[0], sizeof step.files[0], "%s", archiveName.c_str());
+        step.fileCount = 1;
+        if (!writeArchiveInPlace(www, archiveName, newTree, plan, &error)) return fail(error);
+    }
+    contents.steps.push_back(step);
+    if (!publishManifestAndIndex(www, contents, optionOr(options, "private"), &error)) return fail(error);
+    printf("step %d: shipped %zu, deleted %zu%s\n", number, plan.shipped.size(), plan.deleted.size(),
+           carriesFiles ? (" in Player/" + archiveName).c_str() : "");
+    return 0;
+}
+
+bool readFileBytes(const std::string& path, std::vector<uint8_t>* bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+std::string quadText(const VersionQuad& v) {
+    char text[64];
+    snprintf(text, sizeof text, "%d.%d.%d.%d", v.component[0], v.component[1], v.component[2], v.component[3]);
+    return text;
+}
+
+// A launcher whose version resource differs from the manifest would hand over to Updater on every start.
+bool checkLauncherVersion(const std::string& file, const std::string& version, std::string* error) {
+    std::vector<uint8_t> bytes;
+    VersionQuad own;
+    if (!readFileBytes(file, &bytes) || !readPeFileVersion(bytes.data(), bytes.size(), &own)) {
+        *error = file + ": no Windows executable with a version resource";
+        return false;
+    }
+    if (compareVersions(own, readVersionText(version.c_str())) != 0) {
+        *error = file + ": its version resource says " + quadText(own) + ", not " + version;
+        return false;
+    }
+    return true;
+}
+
+int runPlaceFile(const Options& options, bool isLauncher) {
+    const std::string www = options.at("www");
+    const std::string version = options.at("version");
+    const std::string file = options.at("file");
+    std::string error;
+    if (!isPublishableVersionText(version.c_str())) return fail("--version must be A.B.C.D, not \"" + version + "\"");
+    if (isLauncher && !checkLauncherVersion(file, version, &error)) return fail(error);
+    ManifestContents contents;
+    if (!loadManifest(www, &contents, &error)) return fail(error);
+    std::string target = www + "/" + (isLauncher ? updater_file::kLauncherUrlPath : updater_file::kInstallerUrlPath);
+    if (!replaceFileWithCopy(target, file, &error)) return fail(error);
+    char* field = isLauncher ? contents.launcherVersion : contents.installerVersion;
+    snprintf(field, kVersionTextSize, "%s", version.c_str());
+    if (!publishManifestAndIndex(www, contents, optionOr(options, "private"), &error)) return fail(error);
+    return 0;
+}
+
+int runVerify(const Options& options) {
+    std::vector<std::string> problems = verifyServedFolder(options.at("www"), optionOr(options, "public"));
+    if (!problems.empty()) return failAll(problems);
+    printf("%s: manifest, index and files agree\n", options.at("www").c_str());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        fputs(kUsage, stderr);
+        return 2;
+    }
+    const std::string command = argv[1];
+    struct Command {
+        const char* name;
+        std::set<std::string> required;
+        std::set<std::string> optional;
+    };
+    const Command commands[] = {
+        {"keygen", {"private"}, {}},
+        {"pubkey", {"private"}, {}},
+        {"release", {"www", "from", "to", "version"}, {"private"}},
+        {"launcher", {"www", "file", "version"}, {"private"}},
+        {"installer", {"www", "file", "version"}, {"private"}},
+        {"verify", {"www"}, {"public"}},
+    };
+    for (const Command& c : commands) {
+        if (command != c.name) continue;
+        Options options;
+        std::string error;
+        if (!readOptions(argc, argv, c.required, c.optional, &options, &error)) {
+            fputs(kUsage, stderr);
+            return fail(error);
+        }
+        if (command == "keygen") return runKeygen(options);
+        if (command == "pubkey") return runPubkey(options);
+        if (command == "release") return runRelease(options);
+        if (command == "launcher" || command == "installer") return runPlaceFile(options, command == "launcher");
+        return runVerify(options);
+    }
+    fputs(kUsage, stderr);
+    return fail("unknown command " + command);
+}

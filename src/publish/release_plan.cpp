@@ -1,0 +1,205 @@
+// Tree listing, content comparison and the name rules of a release. Windows compares names without
+// regard to case, so every collision check here is case-insensitive; the archive and the delete list
+// keep the names as the build has them.
+#include "publish/release_plan.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <system_error>
+#include <vector>
+
+#include "update/delete_list_text.h"
+#include "update/patch_progress.h"
+#include "update/path_check.h"
+#include "update/zip_extract.h"
+#include "updater/updater_texts.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kDeleteListName[] = "delete.txt";
+const char kPartialSuffix[] = ".download";
+// The launcher's and Updater's files in the game folder, compared without regard to case.
+const char* const kLauncherOwnFiles[] = {"config", "update.dat", "VYRLauncher.exe", "Updater.exe",
+                                         updater_file::kLauncherDownload, updater_file::kLauncherBackup,
+                                         updater_file::kInstallerDownload, updater_file::kIndexDownload};
+const size_t kCompareChunk = 1 << 16;
+
+std::string lower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+bool endsWith(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+bool isTopLevel(const std::string& name) { return name.find('/') == std::string::npos; }
+
+// The launcher works with names in the ANSI code page of the player's Windows, which the publisher
+// cannot know: only printable ASCII reads the same everywhere. A "\" inside a name here is a folder
+// separator there.
+bool isPortableName(const std::string& name) {
+    for (unsigned char c : name)
+        if (c < 0x20 || c > 0x7e || c == '\\') return false;
+    return true;
+}
+
+// The archives the manifest's steps download into the game folder, as Windows would compare them.
+std::set<std::string> archivePaths(const std::vector<std::string>& patchNames) {
+    std::set<std::string> paths;
+    for (std::string name : patchNames) {
+        if (!isArchiveName(name.c_str())) continue;
+        std::replace(name.begin(), name.end(), '\\', '/');
+        paths.insert(lower(name));
+    }
+    return paths;
+}
+
+int folderDepth(const std::string& name) { return static_cast<int>(std::count(name.begin(), name.end(), '/')); }
+
+bool sameContent(const std::string& a, const std::string& b) {
+    std::error_code errorA, errorB;
+    if (fs::file_size(a, errorA) != fs::file_size(b, errorB) || errorA || errorB) return false;
+    std::ifstream first(a, std::ios::binary), second(b, std::ios::binary);
+    std::vector<char> x(kCompareChunk), y(kCompareChunk);
+    while (first && second) {
+        first.read(x.data(), static_cast<std::streamsize>(x.size()));
+        second.read(y.data(), static_cast<std::streamsize>(y.size()));
+        if (first.gcount() != second.gcount() || !std::equal(x.begin(), x.begin() + first.gcount(), y.begin()))
+            return false;
+    }
+    return first.eof() && second.eof();
+}
+
+// Every folder that holds a file of the tree, lower-cased.
+std::set<std::string> foldersOf(const std::vector<std::string>& files) {
+    std::set<std::string> folders;
+    for (const std::string& name : files)
+        for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1))
+            folders.insert(lower(name.substr(0, slash)));
+    return folders;
+}
+
+// A name the archive carries: one the launcher accepts and writes to the very same place.
+void checkShippedName(const std::string& name, const std::set<std::string>& archives,
+                      std::vector<std::string>* problems) {
+    if (!isPortableName(name)) {
+        problems->push_back(name + ": only printable ASCII names without \"\\\" read the same on every player's "
+                                   "Windows");
+    } else if (!isSafeRelativePath(name.c_str())) {
+        problems->push_back(name + ": the launcher refuses this path (reserved name, forbidden character, "
+                                   "trailing dot or blank, or longer than 255 characters)");
+    } else if (folderDepth(name) > kMaxDirectoryDepth) {
+        problems->push_back(name + ": the launcher creates at most 16 folder levels");
+    } else if (archives.count(lower(name))) {
+        problems->push_back(name + ": the manifest downloads an archive of this name into the game folder and "
+                                   "deletes it after unpacking");
+    }
+}
+
+void checkCaseCollisions(const BuildTree& tree, std::vector<std::string>* problems) {
+    std::map<std::string, std::string> seen;
+    std::set<std::string> folders = foldersOf(tree.files);
+    for (const std::string& name : tree.files) {
+        auto inserted = seen.emplace(lower(name), name);
+        if (!inserted.second)
+            problems->push_back(name + ": differs from " + inserted.first->second + " only in case, one file on Windows");
+        if (folders.count(lower(name))) problems->push_back(name + ": a file and a folder of the same name");
+    }
+}
+
+// A path that is a file in one build and a folder in the other: the launcher unpacks before it
+// deletes, so it would have to write a file where a folder is, or the other way round.
+void checkFileFolderSwaps(const BuildTree& oldTree, const BuildTree& newTree, std::vector<std::string>* problems) {
+    std::set<std::string> oldFolders = foldersOf(oldTree.files);
+    std::set<std::string> newFolders = foldersOf(newTree.files);
+    for (const std::string& name : newTree.files)
+        if (oldFolders.count(lower(name))) problems->push_back(name + ": a folder in the old build, a file in the new");
+    for (const std::string& name : oldTree.files)
+        if (newFolders.count(lower(name))) problems->push_back(name + ": a file in the old build, a folder in the new");
+}
+
+}  // namespace
+
+bool isLauncherOwnFile(const std::string& name) {
+    std::string folded = lower(name);
+    if (endsWith(folded, kPartialSuffix)) return true;
+    if (!isTopLevel(folded)) return false;
+    for (const char* own : kLauncherOwnFiles)
+        if (folded == lower(own)) return true;
+    return false;
+}
+
+bool scanBuild(const std::string& root, BuildTree* tree, std::vector<std::string>* problems) {
+    tree->root = root;
+    tree->files.clear();
+    tree->emptyFolders.clear();
+    tree->hasDeleteList = false;
+    size_t problemsBefore = problems->size();
+    std::error_code error;
+    if (!fs::is_directory(root, error)) {
+        problems->push_back(root + ": not a folder");
+        return false;
+    }
+    fs::recursive_directory_iterator it(root, fs::directory_options::follow_directory_symlink, error);
+    for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        std::string name = it->path().lexically_relative(root).generic_string();
+        if (it->is_directory(error)) {
+            if (fs::is_empty(it->path(), error)) tree->emptyFolders.push_back(name);
+        } else if (!it->is_regular_file(error)) {
+            problems->push_back(it->path().string() + ": neither a file nor a folder");
+        } else if (isTopLevel(name) && lower(name) == kDeleteListName) {
+            tree->hasDeleteList = true;
+        } else if (!isLauncherOwnFile(name)) {
+            tree->files.push_back(name);
+        }
+    }
+    if (error) problems->push_back(root + ": " + error.message());
+    std::sort(tree->files.begin(), tree->files.end());
+    std::sort(tree->emptyFolders.begin(), tree->emptyFolders.end());
+    return problems->size() == problemsBefore;
+}
+
+bool planRelease(const BuildTree& oldTree, const BuildTree& newTree, const std::vector<std::string>& patchNames,
+                 ReleasePlan* plan, std::vector<std::string>* problems) {
+    size_t problemsBefore = problems->size();
+    *plan = ReleasePlan{};
+    if (newTree.hasDeleteList)
+        problems->push_back(std::string(kDeleteListName) + ": the launcher takes a game file of this name for the "
+                                                           "delete list of the patch");
+    checkCaseCollisions(newTree, problems);
+    checkFileFolderSwaps(oldTree, newTree, problems);
+
+    std::set<std::string> archives = archivePaths(patchNames);
+    std::set<std::string> oldExact(oldTree.files.begin(), oldTree.files.end());
+    std::set<std::string> newFolded;
+    for (const std::string& name : newTree.files) {
+        newFolded.insert(lower(name));
+        if (oldExact.count(name) && sameContent(oldTree.root + "/" + name, newTree.root + "/" + name)) continue;
+        checkShippedName(name, archives, problems);
+        plan->shipped.push_back(name);
+    }
+    std::set<std::string> oldFolders = foldersOf(oldTree.files);
+    for (const std::string& folder : oldTree.emptyFolders) oldFolders.insert(lower(folder));
+    for (const std::string& folder : newTree.emptyFolders) {
+        if (oldFolders.count(lower(folder))) continue;
+        checkShippedName(folder, archives, problems);
+        plan->newFolders.push_back(folder + "/");
+    }
+    // A file renamed only in case stays where it is on Windows: it is shipped, never deleted.
+    for (const std::string& name : oldTree.files) {
+        if (newFolded.count(lower(name))) continue;
+        if (!isPortableName(name) || !isDeletableName(name.c_str()))
+            problems->push_back(name + ": the delete list cannot name this file (a line of 4 characters or fewer "
+                                       "ends the list; at most 254 characters; the launcher's path rule)");
+        plan->deleted.push_back(name);
+    }
+    return problems->size() == problemsBefore;
+}

@@ -1,0 +1,252 @@
+// Reading and writing the served folder. The manifest goes through manifest_text and the index through
+// patch_index, the same modules the launcher reads them with.
+#include "publish/served_folder.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <unistd.h>
+
+#include "publish/signing.h"
+#include "update/patch_index.h"
+#include "updater/updater_texts.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kManifestName[] = "LauncherPatchInfo.txt";
+const char* const kIndexName = updater_file::kIndexUrlPath;
+const char kTemporarySuffix[] = ".publishing";
+
+bool readWholeFile(const std::string& path, std::string* data) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    *data = buffer.str();
+    return !in.bad();
+}
+
+// false when the file cannot be opened; *whole false when a step line in it cannot be read whole.
+bool readManifestFileAt(const std::string& path, ManifestContents* contents, bool* whole) {
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    *whole = readManifestContents(file, contents);
+    fclose(file);
+    return true;
+}
+
+const char kCutStepLine[] = ": a step line the launcher cannot read whole ends its table there; fix it by hand";
+
+// The index paths of every file the manifest uses: each step's names below "Player/", and the
+// launcher and installer files when their versions are set.
+bool usedPaths(const ManifestContents& contents, std::vector<std::string>* paths, std::string* error) {
+    for (const VersionStep& step : contents.steps) {
+        for (int f = 0; f < step.fileCount; ++f) {
+            char path[kIndexPathSize];
+            if (!playerIndexPath(step.files[f], path, sizeof path)) {
+                *error = std::string("the manifest names a file the index cannot hold: ") + step.files[f];
+                return false;
+            }
+            paths->push_back(path);
+        }
+    }
+    if (contents.launcherVersion[0] != '\0') paths->push_back(updater_file::kLauncherUrlPath);
+    if (contents.installerVersion[0] != '\0') paths->push_back(updater_file::kInstallerUrlPath);
+    return true;
+}
+
+bool hasIndexLine(const std::vector<PatchIndexFile>& lines, const std::string& path) {
+    for (const PatchIndexFile& line : lines)
+        if (path == line.path) return true;
+    return false;
+}
+
+bool indexLineOf(const std::string& www, const std::string& path, PatchIndexFile* line, std::string* error) {
+    memset(line, 0, sizeof *line);
+    snprintf(line->path, sizeof line->path, "%s", path.c_str());
+    if (!sha256File(www + "/" + path, line->sha256, &line->size)) {
+        *error = "the manifest uses " + path + ", which is missing from " + www +
+                 " (the launcher and installer commands place theirs)";
+        return false;
+    }
+    return true;
+}
+
+bool formatIndex(const std::string& www, const std::string& manifestText, const ManifestContents& contents,
+                 const std::string& privateKey, std::string* index, std::string* error) {
+    std::vector<std::string> paths;
+    if (!usedPaths(contents, &paths, error)) return false;
+    std::vector<PatchIndexFile> lines;
+    for (const std::string& path : paths) {
+        if (hasIndexLine(lines, path)) continue;  // a name used by two steps has one line
+        PatchIndexFile line;
+        if (!indexLineOf(www, path, &line, error)) return false;
+        lines.push_back(line);
+    }
+    uint8_t manifestHash[kSha256Size];
+    sha256(manifestText.data(), manifestText.size(), manifestHash);
+    *index = formatPatchIndexBody(manifestHash, lines);
+    if (privateKey.empty()) return true;
+    uint8_t signature[kP256SignatureSize];
+    if (!signData(privateKey, *index, signature, error)) return false;
+    *index += formatSignatureLine(signature);
+    return true;
+}
+
+std::string hexOf(const uint8_t* bytes, size_t count) {
+    std::vector<char> text(2 * count + 1);
+    formatHex(bytes, count, text.data());
+    return text.data();
+}
+
+void verifyIndexLines(const std::string& www, const PatchIndex& index, std::vector<std::string>* problems) {
+    for (const PatchIndexFile& line : index.files) {
+        uint8_t hash[kSha256Size];
+        uint64_t size = 0;
+        if (!sha256File(www + "/" + line.path, hash, &size)) {
+            problems->push_back(std::string(line.path) + ": in the index but missing");
+        } else if (size != line.size || memcmp(hash, line.sha256, kSha256Size) != 0) {
+            problems->push_back(std::string(line.path) + ": size " + std::to_string(size) + " and SHA-256 " +
+                                hexOf(hash, kSha256Size) + " do not match the index");
+        }
+    }
+}
+
+void verifySignatureOf(const std::string& indexText, const PatchIndex& index, const std::string& publicKeyHex,
+                       std::vector<std::string>* problems) {
+    uint8_t publicKey[kP256PublicKeySize];
+    if (!parseHex(publicKeyHex.data(), publicKeyHex.size(), publicKey, sizeof publicKey)) {
+        problems->push_back("the public key is not 128 lower-case hex characters");
+    } else if (!index.isSigned) {
+        problems->push_back(std::string(kIndexName) + ": not signed");
+    } else if (!verifySignature(publicKey, indexText.substr(0, index.signedLength), index.signature)) {
+        problems->push_back(std::string(kIndexName) + ": the signature does not match the public key");
+    }
+}
+
+}  // namespace
+
+bool loadManifest(const std::string& www, ManifestContents* contents, std::string* error) {
+    std::string path = www + "/" + kManifestName;
+    std::error_code status;
+    if (!fs::exists(path, status)) {
+        memset(contents->installerVersion, 0, sizeof contents->installerVersion);
+        memset(contents->launcherVersion, 0, sizeof contents->launcherVersion);
+        contents->steps.clear();
+        return true;
+    }
+    bool whole = true;
+    if (!readManifestFileAt(path, contents, &whole)) {
+        *error = "cannot read " + path;
+        return false;
+    }
+    if (!whole) *error = path + kCutStepLine;
+    return whole;
+}
+
+std::string temporaryPathFor(const std::string& path) {
+    return path + kTemporarySuffix + std::to_string(getpid());
+}
+
+bool replaceFileWith(const std::string& path, const std::string& temporary, std::string* error) {
+    if (rename(temporary.c_str(), path.c_str()) != 0) {
+        *error = "cannot replace " + path + ": " + strerror(errno);
+        unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool replaceFileWithData(const std::string& path, const std::string& data, std::string* error) {
+    std::error_code status;
+    fs::create_directories(fs::path(path).parent_path(), status);
+    std::string temporary = temporaryPathFor(path);
+    FILE* file = fopen(temporary.c_str(), "wb");
+    bool written = file != nullptr && fwrite(data.data(), 1, data.size(), file) == data.size();
+    if (file != nullptr) written = fflush(file) == 0 && fsync(fileno(file)) == 0 && fclose(file) == 0 && written;
+    if (!written) {
+        *error = "cannot write " + temporary;
+        unlink(temporary.c_str());
+        return false;
+    }
+    return replaceFileWith(path, temporary, error);
+}
+
+bool replaceFileWithCopy(const std::string& path, const std::string& source, std::string* error) {
+    std::error_code status;
+    fs::create_directories(fs::path(path).parent_path(), status);
+    std::string temporary = temporaryPathFor(path);
+    if (!fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, status)) {
+        *error = "cannot copy " + source + " into " + temporary + ": " + status.message();
+        fs::remove(temporary, status);
+        return false;
+    }
+    return replaceFileWith(path, temporary, error);
+}
+
+bool publishManifestAndIndex(const std::string& www, const ManifestContents& contents, const std::string& privateKey,
+                             std::string* error) {
+    std::string manifestText, problem;
+    if (!formatManifest(contents, &manifestText, &problem)) {
+        *error = "the manifest cannot be written: " + problem;
+        return false;
+    }
+    std::string indexText;
+    if (!formatIndex(www, manifestText, contents, privateKey, &indexText, error)) return false;
+
+    std::string manifestPath = www + "/" + kManifestName;
+    std::string temporary = temporaryPathFor(manifestPath);
+    ManifestContents readBack;
+    bool whole = true;
+    bool written = replaceFileWithData(temporary, manifestText, error) && readManifestFileAt(temporary, &readBack, &whole);
+    if (written && (!whole || !sameManifestContents(contents, readBack))) {
+        *error = "the launcher would read the new manifest differently; nothing was published";
+        written = false;
+    }
+    if (!written) {
+        unlink(temporary.c_str());
+        return false;
+    }
+    return replaceFileWith(manifestPath, temporary, error) && replaceFileWithData(www + "/" + kIndexName, indexText, error);
+}
+
+std::vector<std::string> verifyServedFolder(const std::string& www, const std::string& publicKeyHex) {
+    std::vector<std::string> problems;
+    std::string manifestText, indexText, error;
+    if (!readWholeFile(www + "/" + kManifestName, &manifestText)) problems.push_back(std::string(kManifestName) + ": missing");
+    if (!readWholeFile(www + "/" + kIndexName, &indexText)) problems.push_back(std::string(kIndexName) + ": missing");
+    if (!problems.empty()) return problems;
+
+    ManifestContents contents;
+    bool whole = true;
+    readManifestFileAt(www + "/" + kManifestName, &contents, &whole);
+    if (!whole) problems.push_back(kManifestName + std::string(kCutStepLine));
+    PatchIndex index;
+    if (!parsePatchIndex(indexText.data(), indexText.size(), &index, IndexSignature::Optional)) {
+        problems.push_back(std::string(kIndexName) + ": not in the index format");
+        return problems;
+    }
+    if (!publicKeyHex.empty()) verifySignatureOf(indexText, index, publicKeyHex, &problems);
+    uint8_t manifestHash[kSha256Size];
+    sha256(manifestText.data(), manifestText.size(), manifestHash);
+    if (memcmp(manifestHash, index.manifestSha256, kSha256Size) != 0)
+        problems.push_back(std::string(kManifestName) + ": does not match the hash in the index");
+
+    std::vector<std::string> paths;
+    if (!usedPaths(contents, &paths, &error)) problems.push_back(error);
+    for (const std::string& path : paths) {
+        std::error_code status;
+        if (!fs::is_regular_file(www + "/" + path, status))
+            problems.push_back(path + ": the manifest uses it but it is missing");
+        else if (findPatchIndexFile(index, path.c_str()) == nullptr)
+            problems.push_back(path + ": the manifest uses it but the index has no line for it");
+    }
+    verifyIndexLines(www, index, &problems);
+    return problems;
+}

@@ -1,0 +1,30 @@
+// The folder served at the patch base URL: "LauncherPatchInfo.txt", "PatchIndex.txt", "Player/",
+// "Launcher/", "Installer/". Every file is replaced in one step (temporary file, then rename).
+#pragma once
+#include <string>
+#include <vector>
+
+#include "update/manifest_text.h"
+
+// The manifest as the launcher reads it; an absent one reads as empty sections.
+bool loadManifest(const std::string& www, ManifestContents* contents, std::string* error);
+
+// Writes `data` beside `path` and renames it over `path`, creating the folder first.
+bool replaceFileWithData(const std::string& path, const std::string& data, std::string* error);
+// Copies `source` beside `path` and renames the copy over `path`, creating the folder first.
+bool replaceFileWithCopy(const std::string& path, const std::string& source, std::string* error);
+// Renames a finished temporary file over `path`.
+bool replaceFileWith(const std::string& path, const std::string& temporary, std::string* error);
+// A temporary name beside `path`, removed by nobody but the rename.
+std::string temporaryPathFor(const std::string& path);
+
+// Rewrites the manifest and then the index of every file the manifest uses, signed with privateKey
+// unless it is empty. The manifest is read back through the launcher's reader before it replaces the
+// old one: a text the launcher would read differently is never published.
+bool publishManifestAndIndex(const std::string& www, const ManifestContents& contents, const std::string& privateKey,
+                             std::string* error);
+
+// Every problem of the served folder: names the manifest lists that are missing, index lines that do
+// not match their files, files without a line, a manifest hash or signature (with a public key) that
+// does not hold. publicKeyHex may be empty.
+std::vector<std::string> verifyServedFolder(const std::string& www, const std::string& publicKeyHex);

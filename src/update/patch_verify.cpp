@@ -1,0 +1,84 @@
+// Loading and holding the run's verified patch index.
+#include "update/patch_verify.h"
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "update/http_transfer.h"
+#include "update/patch_crypto.h"
+
+namespace {
+
+enum { kIndexUrlSize = 1024, kMaxIndexBytes = 16 << 20 };
+
+const char kLocalIndexFile[] = "update.idx";
+
+PatchIndex runIndex;
+bool runIndexLoaded = false;
+
+bool readWholeFile(const char* path, std::vector<char>* bytes) {
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr) return false;
+    bytes->clear();
+    char chunk[65536];
+    size_t count = 0;
+    while ((count = fread(chunk, 1, sizeof chunk, file)) > 0 && bytes->size() <= kMaxIndexBytes)
+        bytes->insert(bytes->end(), chunk, chunk + count);
+    bool whole = !ferror(file) && bytes->size() <= kMaxIndexBytes;
+    fclose(file);
+    return whole;
+}
+
+bool fetchIndexText(const char* baseUrl, std::vector<char>* text) {
+    // The tick keeps caches between us and the server from answering with an old copy.
+    char url[kIndexUrlSize];
+    int length = snprintf(url, sizeof url, "%s/PatchIndex.txt?tick=%u", baseUrl, static_cast<unsigned>(timeGetTime()));
+    if (length < 0 || length >= static_cast<int>(sizeof url)) return false;
+    bool fetched = downloadToFile(url, kLocalIndexFile, 1, nullptr, 0, nullptr) == kTransferOk &&
+                   readWholeFile(kLocalIndexFile, text);
+    DeleteFileA(kLocalIndexFile);
+    return fetched;
+}
+
+bool manifestMatches(const char* localManifest, const PatchIndex& index) {
+    uint64_t size = 0;
+    uint8_t digest[kSha256Size];
+    return sha256OfFile(localManifest, &size, digest) && memcmp(digest, index.manifestSha256, kSha256Size) == 0;
+}
+
+}  // namespace
+
+bool patchIndexRequired() {
+    uint8_t key[kP256PublicKeySize];
+    return builtInPatchPublicKey(key);
+}
+
+bool loadPatchIndex(const char* baseUrl, const char* localManifest) {
+    runIndexLoaded = false;
+    uint8_t key[kP256PublicKeySize];
+    if (!builtInPatchPublicKey(key)) return true;
+    std::vector<char> text;
+    if (!fetchIndexText(baseUrl, &text)) return false;
+    if (!verifyPatchIndexText(text.data(), text.size(), key, &runIndex)) return false;
+    if (localManifest != nullptr && !manifestMatches(localManifest, runIndex)) return false;
+    runIndexLoaded = true;
+    return true;
+}
+
+const PatchIndex* loadedPatchIndex() { return runIndexLoaded ? &runIndex : nullptr; }
+
+const PatchIndexFile* expectedPatchFile(const char* indexPath, bool* missing) {
+    *missing = false;
+    if (!patchIndexRequired()) return nullptr;
+    const PatchIndexFile* line = runIndexLoaded ? findPatchIndexFile(runIndex, indexPath) : nullptr;
+    *missing = line == nullptr;
+    return line;
+}
+
+bool matchesIndexLine(const PatchIndexFile& line, uint64_t size, const uint8_t digest[kSha256Size]) {
+    return line.size == size && memcmp(line.sha256, digest, kSha256Size) == 0;
+}

@@ -1,0 +1,24 @@
+// The signed patch index of a run: fetched beside the manifest, checked against the key the build
+// carries, and kept for the run so every downloaded file can be held to its line.
+#pragma once
+#include <cstdint>
+
+#include "update/patch_index.h"
+
+// True when the build carries a public key: then an index is required and every file is verified.
+bool patchIndexRequired();
+
+// Fetches <baseUrl>/PatchIndex.txt and checks its signature; with `localManifest` also that the
+// manifest file, byte for byte as served, has the hash the index names. true when verified (or when
+// the build requires no index); the index is then kept for the run.
+bool loadPatchIndex(const char* baseUrl, const char* localManifest);
+
+// The index loaded for this run, or nullptr when none is required or none was loaded.
+const PatchIndex* loadedPatchIndex();
+
+// The line a downloaded file must match: nullptr when no index is required, or when the path has no
+// line (then *missing is set).
+const PatchIndexFile* expectedPatchFile(const char* indexPath, bool* missing);
+
+// Whether a received file (its size and the digest of its bytes) is the one the line names.
+bool matchesIndexLine(const PatchIndexFile& line, uint64_t size, const uint8_t digest[kSha256Size]);

@@ -1,0 +1,11 @@
+// The file version of a Windows executable, read from the bytes of its version resource
+// (VS_FIXEDFILEINFO), so the publishing side can check a launcher before it ships without Windows.
+// Free of Windows headers.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "update/version_text.h"
+
+// false when the bytes are not a PE file with a version resource, or any offset leads outside them.
+bool readPeFileVersion(const uint8_t* data, size_t size, VersionQuad* version);

@@ -1,0 +1,16 @@
+// Updater.exe: started by the launcher when the manifest names a newer launcher or installer.
+#include <windows.h>
+
+#include "update/version_text.h"
+#include "updater/updater_texts.h"
+#include "updater/updater_window.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    // The whole command line: the launcher's hand-off begins with the program's name.
+    UpdaterCommand command;
+    if (!parseUpdaterCommandLine(GetCommandLineA(), &command)) {
+        MessageBoxA(nullptr, updater_text::kBadCommandLine, updater_text::kErrorTitle, MB_OK | MB_ICONERROR);
+        return kUpdaterBadCommandLine;
+    }
+    return runUpdaterWindow(instance, command);
+}

@@ -1,0 +1,12 @@
+# vyr-publish, the studio's host tool: the real binary run on generated builds (needs python3, openssl,
+# and mingw-w64's windres and gcc for the version-resource check, which is skipped without them).
+if(NOT WIN32)
+  add_test(NAME publish_tool COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/publish/test_publish_tool.py
+           --tool $<TARGET_FILE:vyr-publish>)
+  set_tests_properties(publish_tool PROPERTIES TIMEOUT 120)
+endif()
+
+if(WIN32)
+  # Releases made by vyr-publish patch a game folder under Wine; the test builds the host tool itself.
+  vyr_e2e_test(e2e_publish e2e/test_publish.py TIMEOUT 600)
+endif()

@@ -1,0 +1,7 @@
+# End-to-end proofs that no fault on the update path leaves a half-written game or a recorded version
+# ahead of the disk: hostile server modes, a full disk, a bad manifest line, an Updater found only by
+# search in the shared Wine prefix, and the launcher killed mid-update and started again.
+if(WIN32)
+  vyr_e2e_test(e2e_update_faults e2e/test_update_faults.py)
+  vyr_e2e_test(e2e_kill_restart e2e/test_kill_restart.py)
+endif()
