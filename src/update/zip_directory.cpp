@@ -3,7 +3,6 @@
 #include "update/zip_directory.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
