@@ -170,6 +170,7 @@ struct FaultCase {
 TEST_F(Worker, ServerFaultsFailWithTheirTextAndKeepTheOldFile) {
     const FaultCase cases[] = {
         {"status206", ""},
+        {"drop-once", ""},  // a dropped connection is tried again in the same run
         {"no-length", "Downloading failed - query_size (%s)"},
         {"drop-half", "Downloading failed - read (%s)"},
         {"status404", "Downloading failed [404] (%s)"},

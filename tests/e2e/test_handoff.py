@@ -73,6 +73,28 @@ class HandOffTests(harness.TestCase):
         with open(self.manifest, "rb") as served:
             self.assertEqual(s.read_file("update.dat").replace(b"\r\n", b"\n"), served.read())
 
+    def test_a_launcher_at_a_drive_root_keeps_its_files_in_that_root(self):
+        # "R:" alone names the drive's current directory, not its root: started from another folder of
+        # the same drive (as an elevated start sits in C:\Windows\System32), the launcher must still read
+        # and write "config" and "update.dat" in R:\ itself.
+        self.serve_manifest("[INSTALLER]\n1.0.0.3\n[LAUNCHER]\n0.0.0.5\n[PLAYER]\n10005\n")
+        s = self.session("1.0.0.3")
+        s.write_file("config", self.installed_config(10005))
+        drive = os.path.join(s.env["WINEPREFIX"], "dosdevices", "r:")
+        if os.path.lexists(drive):
+            os.remove(drive)
+        os.symlink(s.folder, drive)
+        self.addCleanup(os.remove, drive)
+        elsewhere = os.path.join(s.folder, "elsewhere")  # R:\elsewhere
+        os.mkdir(elsewhere)
+        s.proc = subprocess.Popen(["wine", "r:\\VYRLauncher.exe"], cwd=elsewhere, env=s.env,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        s.started.append(s.proc.pid)
+        s.wait_window()
+        self.assertIn("10005", s.wait_status("Ready to start the game"))  # the config in R:\ was read
+        self.assertTrue(s.exists("update.dat"), "the manifest was not stored in the drive's root")
+        self.assertEqual(os.listdir(elsewhere), [])
+
     def hand_off(self, manifest, installed_installer=None):
         """Runs the launcher to its hand-off; answers the command line Updater was given."""
         self.serve_manifest(manifest)
