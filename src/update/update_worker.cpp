@@ -18,6 +18,7 @@
 #include "update/patch_verify.h"
 #include "update/path_check.h"
 #include "update/zip_extract.h"
+#include "update/zip_file_io.h"
 
 namespace {
 
@@ -235,7 +236,9 @@ bool findExpectedLine(const char* fileName, const PatchIndexFile** expected) {
 // The sum of the entries' uncompressed sizes, from the central directory; -1 when unreadable (the
 // unpacking then reports the archive itself).
 long long unpackedSize(const char* archivePath) {
-    unzFile archive = unzOpen64(archivePath);
+    zlib_filefunc64_def functions;
+    fillBufferedZipFunctions(&functions);
+    unzFile archive = unzOpen2_64(archivePath, &functions);
     if (archive == nullptr) return -1;
     long long total = 0;
     for (int err = unzGoToFirstFile(archive); err == UNZ_OK; err = unzGoToNextFile(archive)) {
