@@ -30,7 +30,8 @@ int fetchManifest() {
     if (needed < 0 || needed >= static_cast<int>(sizeof requestUrl)) return 0;
     if (downloadToFile(requestUrl, "update.dat", 1, "downslib", 3000, nullptr) != kTransferOk) return 0;
     // A build that carries the publisher's key reads only a manifest the signed index vouches for.
-    if (!loadPatchIndex(settingText(SettingText::PatchBaseUrl), "update.dat")) return 0;
+    if (!indexLoadSucceeded(loadPatchIndex(settingText(SettingText::PatchBaseUrl), "update.idx", "update.dat")))
+        return 0;
 
     FILE* manifest = fopen("update.dat", "r");
     if (!manifest) return 0;

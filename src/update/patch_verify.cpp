@@ -15,8 +15,6 @@ namespace {
 
 enum { kIndexUrlSize = 1024, kMaxIndexBytes = 16 << 20 };
 
-const char kLocalIndexFile[] = "update.idx";
-
 PatchIndex runIndex;
 bool runIndexLoaded = false;
 
@@ -33,15 +31,15 @@ bool readWholeFile(const char* path, std::vector<char>* bytes) {
     return whole;
 }
 
-bool fetchIndexText(const char* baseUrl, std::vector<char>* text) {
+bool fetchIndexText(const char* baseUrl, const char* localIndexFile, std::vector<char>* text) {
     // The tick keeps caches between us and the server from answering with an old copy.
     char url[kIndexUrlSize];
     int length = snprintf(url, sizeof url, "%s/PatchIndex.txt?tick=%u", baseUrl, static_cast<unsigned>(timeGetTime()));
     if (length < 0 || length >= static_cast<int>(sizeof url)) return false;
-    bool fetched = downloadToFile(url, kLocalIndexFile, 1, nullptr, 0, nullptr) == kTransferOk &&
-                   readWholeFile(kLocalIndexFile, text);
-    DeleteFileA(kLocalIndexFile);
-    return fetched;
+    bool fetched = downloadToFile(url, localIndexFile, 1, nullptr, 0, nullptr) == kTransferOk;
+    bool read = fetched && readWholeFile(localIndexFile, text);
+    DeleteFileA(localIndexFile);
+    return read;
 }
 
 bool manifestMatches(const char* localManifest, const PatchIndex& index) {
@@ -57,19 +55,17 @@ bool patchIndexRequired() {
     return builtInPatchPublicKey(key);
 }
 
-bool loadPatchIndex(const char* baseUrl, const char* localManifest) {
+IndexLoad loadPatchIndex(const char* baseUrl, const char* localIndexFile, const char* localManifest) {
     runIndexLoaded = false;
     uint8_t key[kP256PublicKeySize];
-    if (!builtInPatchPublicKey(key)) return true;
+    if (!builtInPatchPublicKey(key)) return IndexLoad::NotRequired;
     std::vector<char> text;
-    if (!fetchIndexText(baseUrl, &text)) return false;
-    if (!verifyPatchIndexText(text.data(), text.size(), key, &runIndex)) return false;
-    if (localManifest != nullptr && !manifestMatches(localManifest, runIndex)) return false;
+    if (!fetchIndexText(baseUrl, localIndexFile, &text)) return IndexLoad::Unfetchable;
+    if (!verifyPatchIndexText(text.data(), text.size(), key, &runIndex)) return IndexLoad::Refused;
+    if (localManifest != nullptr && !manifestMatches(localManifest, runIndex)) return IndexLoad::Refused;
     runIndexLoaded = true;
-    return true;
+    return IndexLoad::Verified;
 }
-
-const PatchIndex* loadedPatchIndex() { return runIndexLoaded ? &runIndex : nullptr; }
 
 const PatchIndexFile* expectedPatchFile(const char* indexPath, bool* missing) {
     *missing = false;

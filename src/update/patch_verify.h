@@ -8,13 +8,15 @@
 // True when the build carries a public key: then an index is required and every file is verified.
 bool patchIndexRequired();
 
-// Fetches <baseUrl>/PatchIndex.txt and checks its signature; with `localManifest` also that the
-// manifest file, byte for byte as served, has the hash the index names. true when verified (or when
-// the build requires no index); the index is then kept for the run.
-bool loadPatchIndex(const char* baseUrl, const char* localManifest);
+enum class IndexLoad { Verified, NotRequired, Unfetchable, Refused };
 
-// The index loaded for this run, or nullptr when none is required or none was loaded.
-const PatchIndex* loadedPatchIndex();
+// Fetches <baseUrl>/PatchIndex.txt through `localIndexFile` (removed afterwards) and checks its
+// signature; with `localManifest` also that the manifest file, byte for byte as served, has the hash
+// the index names. A verified index is kept for the run. Refused: a bad signature or format, a text
+// too large for an index, or a manifest the index does not vouch for.
+IndexLoad loadPatchIndex(const char* baseUrl, const char* localIndexFile, const char* localManifest);
+
+inline bool indexLoadSucceeded(IndexLoad load) { return load == IndexLoad::Verified || load == IndexLoad::NotRequired; }
 
 // The line a downloaded file must match: nullptr when no index is required, or when the path has no
 // line (then *missing is set).

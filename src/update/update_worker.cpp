@@ -227,10 +227,11 @@ int downloadWithRetries(const DownloadFiles& d) {
 // verifies nothing. false when the index has no line for it.
 bool findExpectedLine(const char* fileName, const PatchIndexFile** expected) {
     char indexPath[kIndexPathSize];
+    *expected = nullptr;
+    if (!playerIndexPath(fileName, indexPath, sizeof indexPath)) return !patchIndexRequired();
     bool missing = false;
-    *expected = playerIndexPath(fileName, indexPath, sizeof indexPath) ? expectedPatchFile(indexPath, &missing)
-                                                                       : nullptr;
-    return !missing && (*expected != nullptr || !patchIndexRequired());
+    *expected = expectedPatchFile(indexPath, &missing);
+    return !missing;
 }
 
 // The sum of the entries' uncompressed sizes, from the central directory; -1 when unreadable (the

@@ -6,10 +6,10 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "update/patch_crypto.h"
+#include "update/patch_verify.h"
 #include "update/patch_transfer.h"
 #include "updater/updater_texts.h"
 
@@ -17,7 +17,6 @@ namespace {
 
 const char kAgent[] = "NorvaneUpdater";
 const DWORD kChunkSize = 64 * 1024;
-const size_t kMaxIndexSize = 4 * 1024 * 1024;
 const size_t kUrlSize = 2048;
 
 // fetchIntoFile's progress callback carries no context; one transfer runs at a time.
@@ -59,46 +58,16 @@ bool joinUrl(const char* baseUrl, const char* urlPath, char (&url)[kUrlSize]) {
     return written > 0 && written < static_cast<int>(sizeof url);
 }
 
-bool readSmallFile(const char* path, std::string* text) {
-    FILE* file = fopen(path, "rb");
-    if (!file) return false;
-    std::vector<char> buffer(kMaxIndexSize + 1);
-    size_t count = fread(buffer.data(), 1, buffer.size(), file);
-    fclose(file);
-    if (count > kMaxIndexSize) return false;
-    text->assign(buffer.data(), count);
-    return true;
-}
-
-// Fetches and verifies the index. false with message set when it is missing or not the publisher's.
-bool fetchPatchIndex(const char* baseUrl, const char* indexFile, const uint8_t key[kP256PublicKeySize],
-                     PatchIndex* index, char* message, size_t messageSize) {
-    char url[kUrlSize];
-    char reason[128] = {};
-    std::string text;
-    bool ok = joinUrl(baseUrl, updater_file::kIndexUrlPath, url) &&
-              fetchToFile(url, indexFile, nullptr, nullptr, reason, sizeof reason) == kFetchOk;
-    if (!ok) {
-        snprintf(message, messageSize, updater_text::kIndexFailed, reason[0] ? reason : "cannot fetch");
-        return false;
-    }
-    ok = readSmallFile(indexFile, &text);
-    DeleteFileA(indexFile);
-    if (!ok || !verifyPatchIndexText(text.data(), text.size(), key, index)) {
-        snprintf(message, messageSize, updater_text::kIndexFailed, ok ? "bad signature or format" : "too large");
-        return false;
-    }
-    return true;
-}
-
-bool matchesIndexLine(const PatchIndex& index, const char* urlPath, const FetchedFile& fetched, const char* what,
-                      char* message, size_t messageSize) {
-    const PatchIndexFile* line = findPatchIndexFile(index, urlPath);
-    if (!line) {
+// In a signed build the downloaded bytes must be the ones the index lists for urlPath.
+bool matchesTheIndex(const char* urlPath, const FetchedFile& fetched, const char* what, char* message,
+                     size_t messageSize) {
+    bool missing = false;
+    const PatchIndexFile* line = expectedPatchFile(urlPath, &missing);
+    if (line == nullptr) {
         snprintf(message, messageSize, updater_text::kNotInIndex, urlPath);
         return false;
     }
-    if (fetched.size != line->size || memcmp(fetched.sha256, line->sha256, kSha256Size) != 0) {
+    if (!matchesIndexLine(*line, fetched.size, fetched.sha256)) {
         snprintf(message, messageSize, updater_text::kHashMismatch, what,
                  fetched.size != line->size ? "wrong size" : "wrong SHA-256");
         return false;
@@ -151,10 +120,13 @@ int fetchToFile(const char* url, const char* localFile, const FetchHooks* hooks,
 
 int fetchVerifiedFile(const char* baseUrl, const char* urlPath, const char* localFile, const char* indexFile,
                       const char* what, const FetchHooks* hooks, char* message, size_t messageSize) {
-    uint8_t key[kP256PublicKeySize];
-    bool signedBuild = builtInPatchPublicKey(key);
-    PatchIndex index;
-    if (signedBuild && !fetchPatchIndex(baseUrl, indexFile, key, &index, message, messageSize)) return kFetchFailed;
+    bool signedBuild = patchIndexRequired();
+    IndexLoad load = loadPatchIndex(baseUrl, indexFile, nullptr);
+    if (!indexLoadSucceeded(load)) {
+        snprintf(message, messageSize, updater_text::kIndexFailed,
+                 load == IndexLoad::Unfetchable ? "cannot fetch" : "bad signature, format or size");
+        return kFetchFailed;
+    }
 
     char url[kUrlSize];
     char reason[128] = {};
@@ -166,7 +138,7 @@ int fetchVerifiedFile(const char* baseUrl, const char* urlPath, const char* loca
     int result = fetchToFile(url, localFile, hooks, signedBuild ? &fetched : nullptr, reason, sizeof reason);
     if (result == kFetchFailed) snprintf(message, messageSize, updater_text::kDownloadFailed, what, reason);
     if (result != kFetchOk) return result;
-    if (signedBuild && !matchesIndexLine(index, urlPath, fetched, what, message, messageSize)) {
+    if (signedBuild && !matchesTheIndex(urlPath, fetched, what, message, messageSize)) {
         DeleteFileA(localFile);
         return kFetchFailed;
     }
