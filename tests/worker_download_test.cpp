@@ -15,82 +15,26 @@
 #include "settings/launcher_settings.h"
 #include "support/dialog_watcher.h"
 #include "support/temp_folder.h"
+#include "support/worker_fixture.h"
 #include "update/patch_download.h"
 #include "update/update_worker.h"
 #include "zip_test_archive.h"
 
 namespace {
 
-const std::string kPlayerDir = std::string(VYR_TEST_WWW_DIR) + "/Setup/live/StandaloneWindows64/Player/";
-
-bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-void makeServerDirectories(const std::string& path) {
-    for (size_t at = path.find_first_of("/\\", 3); at != std::string::npos; at = path.find_first_of("/\\", at + 1))
-        CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
-}
-
-class Worker : public ::testing::Test {
+class Worker : public WorkerFixture {
 protected:
-    void SetUp() override {
-        // Every test serves its files below a folder of its own, so runs never see each other's files.
-        char unique[64];
-        snprintf(unique, sizeof unique, "wk%lu-%lu", GetCurrentProcessId(), GetTickCount());
-        prefix = unique;
-        snprintf(gState.moduleDirectory, sizeof gState.moduleDirectory, "%s", folder.path().c_str());
-        memset(gState.versionSteps, 0, sizeof gState.versionSteps);
-        gState.totalFileCount = 0;
-        gState.buttonState[0] = 3;
-        gState.quitRequested = 0;
-        gState.fileProgress = gState.totalProgress = 0;
-        gState.localGameVersion = 10005;
-        setStatusText("Checking current version...");
-        snprintf(savedBase, sizeof savedBase, "%s", settingText(SettingText::PatchBaseUrl));
-    }
-    void TearDown() override { setBaseUrl(savedBase); }
-
-    static void setBaseUrl(const char* url) {
-        snprintf(gSettings.settingTexts[static_cast<int>(SettingText::PatchBaseUrl)], kSettingTextSize, "%s", url);
-    }
-
-    // A name below this test's own folder, as the manifest would list it.
-    std::string name(const std::string& leaf) const { return prefix + "/" + leaf; }
-
     void serve(const std::string& leaf, const std::string& content, const char* fault = nullptr) {
-        std::string path = kPlayerDir + name(leaf);
-        makeServerDirectories(path);
+        std::string path = served(leaf);
         writeWholeFile(path, content);
         if (fault != nullptr) writeWholeFile(path + ".fault", fault);
     }
 
     void serveArchive(const std::string& leaf, const std::vector<ZipTestEntry>& entries) {
-        std::string path = kPlayerDir + name(leaf);
-        makeServerDirectories(path);
-        ASSERT_TRUE(writeZipArchive(path, entries));
+        ASSERT_TRUE(writeZipArchive(served(leaf), entries));
     }
 
-    void addStep(int version, const std::vector<std::string>& files) {
-        int slot = 0;
-        while (gState.versionSteps[slot].version != 0) ++slot;
-        VersionStep& step = gState.versionSteps[slot];
-        step.version = version;
-        step.fileCount = static_cast<int>(files.size());
-        for (size_t i = 0; i < files.size(); ++i)
-            snprintf(step.files[i], sizeof step.files[i], "%s", files[i].c_str());
-        gState.totalFileCount += step.fileCount;
-    }
-
-    std::string local(const std::string& leaf) const { return folder.file(prefix + "\\" + leaf); }
     static std::string status() { return gState.statusText; }
-
-    static int recordedVersion() {
-        gState.localGameVersion = 0;
-        return readConfig() == 1 ? gState.localGameVersion : -1;
-    }
-
-    TempFolder folder;
-    std::string prefix;
-    char savedBase[kSettingTextSize];
 };
 
 TEST_F(Worker, StepsWithoutFilesAreRecordedInOrder) {

@@ -12,11 +12,11 @@
 #include "app/launcher_state.h"
 #include "settings/launcher_settings.h"
 #include "support/temp_folder.h"
+#include "support/worker_fixture.h"
 #include "update/patch_download.h"
 
 namespace {
 
-const std::string kPlayerDir = std::string(VYR_TEST_WWW_DIR) + "/Setup/live/StandaloneWindows64/Player/";
 const std::string kAccessLog = std::string(VYR_NGINX_STATE_DIR) + "/access.log";
 const long long kFileSize = 16ll << 20;
 
@@ -27,7 +27,6 @@ std::string randomBytes(size_t size, unsigned seed) {
     return bytes;
 }
 
-bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // nginx's ETag of a static file: modification time and size in hex.
 std::string nginxEtag(const std::string& path) {
@@ -66,23 +65,13 @@ Served servedFor(const std::string& path) {
     return served;
 }
 
-class WorkerResume : public ::testing::Test {
+class WorkerResume : public WorkerFixture {
 protected:
     void SetUp() override {
-        char unique[64];
-        snprintf(unique, sizeof unique, "wr%lu-%lu", GetCurrentProcessId(), GetTickCount());
-        prefix = unique;
-        snprintf(gState.moduleDirectory, sizeof gState.moduleDirectory, "%s", folder.path().c_str());
-        gState.buttonState[0] = 3;
-        snprintf(savedBase, sizeof savedBase, "%s", settingText(SettingText::PatchBaseUrl));
-        char base[kSettingTextSize];
-        snprintf(base, sizeof base, "https://127.0.0.1:%d/Setup/live/StandaloneWindows64", VYR_NGINX_PORT);
-        snprintf(gSettings.settingTexts[static_cast<int>(SettingText::PatchBaseUrl)], kSettingTextSize, "%s", base);
+        WorkerFixture::SetUp();
+        useNginxPort(VYR_NGINX_PORT);
         CreateDirectoryA((kPlayerDir + prefix).c_str(), nullptr);
         CreateDirectoryA(folder.file(prefix).c_str(), nullptr);
-    }
-    void TearDown() override {
-        snprintf(gSettings.settingTexts[static_cast<int>(SettingText::PatchBaseUrl)], kSettingTextSize, "%s", savedBase);
     }
 
     // The state a transfer dropped at `at` bytes leaves behind: the part and the server's validator.
@@ -91,9 +80,6 @@ protected:
         writeWholeFile(folder.file(prefix + "\\" + name + ".download.validator"), validator);
     }
 
-    TempFolder folder;
-    std::string prefix;
-    char savedBase[kSettingTextSize];
 };
 
 TEST_F(WorkerResume, ADroppedTransferIsCompletedWithARangeRequest) {

@@ -16,24 +16,16 @@
 #include "settings/config_file.h"
 #include "settings/launcher_settings.h"
 #include "support/temp_folder.h"
+#include "support/worker_fixture.h"
 #include "update/update_worker.h"
 #include "zip_test_archive.h"
 
 namespace {
 
-const char kServedPath[] = "/Setup/live/StandaloneWindows64";
-const std::string kPlayerDir = std::string(VYR_TEST_WWW_DIR) + kServedPath + "/Player/";
 const std::string kNginxState = VYR_NGINX_STATE_DIR;
 // See tools/nginx_server.sh: N+1 closes every connection, N+2 also presents the switchable certificate.
 const int kClosingPort = VYR_NGINX_PORT + 1;
 const int kSwitchingPort = VYR_NGINX_PORT + 2;
-
-bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-void makeServerDirectories(const std::string& path) {
-    for (size_t at = path.find_first_of("/\\", 3); at != std::string::npos; at = path.find_first_of("/\\", at + 1))
-        CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
-}
 
 // Makes nginx's switchable port present certName (from the test certificates) from its next handshake.
 bool presentCertificate(const std::string& certName) {
@@ -64,61 +56,20 @@ std::vector<LoggedRequest> loggedRequests(const std::string& marker) {
     return requests;
 }
 
-class WorkerSession : public ::testing::Test {
+class WorkerSession : public WorkerFixture {
 protected:
-    void SetUp() override {
-        char unique[64];
-        snprintf(unique, sizeof unique, "ws%lu-%lu", GetCurrentProcessId(), GetTickCount());
-        prefix = unique;
-        snprintf(gState.moduleDirectory, sizeof gState.moduleDirectory, "%s", folder.path().c_str());
-        memset(gState.versionSteps, 0, sizeof gState.versionSteps);
-        gState.totalFileCount = 0;
-        gState.buttonState[0] = 3;
-        gState.quitRequested = 0;
-        gState.localGameVersion = 10005;
-        snprintf(savedBase, sizeof savedBase, "%s", settingText(SettingText::PatchBaseUrl));
-    }
-    void TearDown() override { setBase(savedBase); }
-
-    static void setBase(const char* url) {
-        snprintf(gSettings.settingTexts[static_cast<int>(SettingText::PatchBaseUrl)], kSettingTextSize, "%s", url);
-    }
-    static void useNginxPort(int port) {
-        char base[kSettingTextSize];
-        snprintf(base, sizeof base, "https://127.0.0.1:%d%s", port, kServedPath);
-        setBase(base);
-    }
-
-    std::string name(const std::string& leaf) const { return prefix + "/" + leaf; }
-    std::string local(const std::string& leaf) const { return folder.file(prefix + "\\" + leaf); }
-
     std::string serve(const std::string& leaf, size_t size, char fill) {
         std::string content(size, fill);
-        std::string path = kPlayerDir + name(leaf);
-        makeServerDirectories(path);
-        writeWholeFile(path, content);
+        writeWholeFile(served(leaf), content);
         return content;
     }
 
-    void addStep(int version, const std::vector<std::string>& leaves) {
-        int slot = 0;
-        while (gState.versionSteps[slot].version != 0) ++slot;
-        VersionStep& step = gState.versionSteps[slot];
-        step.version = version;
-        step.fileCount = static_cast<int>(leaves.size());
-        for (size_t i = 0; i < leaves.size(); ++i)
-            snprintf(step.files[i], sizeof step.files[i], "%s", name(leaves[i]).c_str());
-        gState.totalFileCount += step.fileCount;
+    // A step of files below the test's folder.
+    void addLeaves(int version, const std::vector<std::string>& leaves) {
+        std::vector<std::string> names;
+        for (const std::string& leaf : leaves) names.push_back(name(leaf));
+        addStep(version, names);
     }
-
-    static int recordedVersion() {
-        gState.localGameVersion = 0;
-        return readConfig() == 1 ? gState.localGameVersion : -1;
-    }
-
-    TempFolder folder;
-    std::string prefix;
-    char savedBase[kSettingTextSize];
 };
 
 // Every response closes its connection (the log shows one connection per request), so each file of the
@@ -129,9 +80,9 @@ TEST_F(WorkerSession, ServerClosingEveryConnectionIsReconnected) {
     std::string other = serve("Data/other.dat", 150000, 'o');
     std::string archive = kPlayerDir + name("pack.zip");
     ASSERT_TRUE(writeZipArchive(archive, {{prefix + "/Maps/region.map", std::string(90000, 'r'), false}}));
-    addStep(10006, {"Data/big.dat", "small.txt"});
-    addStep(10007, {"pack.zip"});
-    addStep(10008, {"Data/other.dat"});
+    addLeaves(10006, {"Data/big.dat", "small.txt"});
+    addLeaves(10007, {"pack.zip"});
+    addLeaves(10008, {"Data/other.dat"});
     useNginxPort(kClosingPort);
 
     EXPECT_EQ(updateWorker(nullptr), 1u);
@@ -162,8 +113,8 @@ TEST_F(WorkerSession, LaterConnectionOfTheRunWithAWrongHostCertificateFails) {
     std::string first = serve("first.dat", 120000, 'f');
     std::string slow = serve("throttled/slow.dat", 300000, 's');
     serve("after.dat", 5000, 'a');
-    addStep(10006, {"first.dat", "throttled/slow.dat"});
-    addStep(10007, {"after.dat"});
+    addLeaves(10006, {"first.dat", "throttled/slow.dat"});
+    addLeaves(10007, {"after.dat"});
     useNginxPort(kSwitchingPort);
 
     std::atomic<unsigned> result{99};

@@ -1,0 +1,83 @@
+// What the worker's suites share: a game folder of the test's own, served files below a folder of the
+// test's own (so runs never see each other's files), the base URL put back afterwards, step tables.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/launcher_state.h"
+#include "settings/config_file.h"
+#include "settings/launcher_settings.h"
+#include "support/temp_folder.h"
+
+const std::string kPlayerDir = std::string(VYR_TEST_WWW_DIR) + "/Setup/live/StandaloneWindows64/Player/";
+
+inline bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+inline void makeServerDirectories(const std::string& path) {
+    for (size_t at = path.find_first_of("/\\", 3); at != std::string::npos; at = path.find_first_of("/\\", at + 1))
+        CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
+}
+
+class WorkerFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char unique[64];
+        snprintf(unique, sizeof unique, "wk%lu-%lu", GetCurrentProcessId(), GetTickCount());
+        prefix = unique;
+        snprintf(gState.moduleDirectory, sizeof gState.moduleDirectory, "%s", folder.path().c_str());
+        memset(gState.versionSteps, 0, sizeof gState.versionSteps);
+        gState.totalFileCount = 0;
+        gState.buttonState[0] = 3;
+        gState.quitRequested = 0;
+        gState.fileProgress = gState.totalProgress = 0;
+        gState.localGameVersion = 10005;
+        setStatusText("Checking current version...");
+        snprintf(savedBase, sizeof savedBase, "%s", settingText(SettingText::PatchBaseUrl));
+    }
+    void TearDown() override { setBaseUrl(savedBase); }
+
+    static void setBaseUrl(const char* url) {
+        snprintf(gSettings.settingTexts[static_cast<int>(SettingText::PatchBaseUrl)], kSettingTextSize, "%s", url);
+    }
+    static void useNginxPort(int port) {
+        char base[kSettingTextSize];
+        snprintf(base, sizeof base, "https://127.0.0.1:%d/Setup/live/StandaloneWindows64", port);
+        setBaseUrl(base);
+    }
+
+    // A name below this test's own folder, as the manifest would list it, and where it lands locally.
+    std::string name(const std::string& leaf) const { return prefix + "/" + leaf; }
+    std::string local(const std::string& leaf) const { return folder.file(prefix + "\\" + leaf); }
+    std::string served(const std::string& leaf) const {
+        std::string path = kPlayerDir + name(leaf);
+        makeServerDirectories(path);
+        return path;
+    }
+
+    // A step of manifest names (already below the test's folder).
+    void addStep(int version, const std::vector<std::string>& files) {
+        int slot = 0;
+        while (gState.versionSteps[slot].version != 0) ++slot;
+        VersionStep& step = gState.versionSteps[slot];
+        step.version = version;
+        step.fileCount = static_cast<int>(files.size());
+        for (size_t i = 0; i < files.size(); ++i)
+            snprintf(step.files[i], sizeof step.files[i], "%s", files[i].c_str());
+        gState.totalFileCount += step.fileCount;
+    }
+
+    static int recordedVersion() {
+        gState.localGameVersion = 0;
+        return readConfig() == 1 ? gState.localGameVersion : -1;
+    }
+
+    TempFolder folder;
+    std::string prefix;
+    char savedBase[kSettingTextSize];
+};
