@@ -67,6 +67,9 @@ def main():
 PATCH_PATH = "Setup/live/StandaloneWindows64"
 
 
+INSTALLER_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\Norvane.exe\TH"
+
+
 class TestCase(unittest.TestCase):
     """Every case starts from an empty manifest on the test server (a fresh game then ends ready with
     version 1), so that no case sees what an earlier one served."""
@@ -88,6 +91,26 @@ class TestCase(unittest.TestCase):
         path = os.path.join(BUILD_DIR, "www", *PATCH_PATH.split("/"))
         os.makedirs(path, exist_ok=True)
         return path
+
+    def set_installed_installer(self, session, version):
+        """Writes (or, with None, deletes) the installer's registry value in the test Wine prefix. It runs
+        on the session's display: a Wine program started without one would leave the prefix's desktop
+        without a display for the launcher that follows."""
+        if version is None:
+            command = ["wine", "reg", "delete", INSTALLER_KEY, "/f"]
+        else:
+            command = ["wine", "reg", "add", INSTALLER_KEY, "/v", "InstallerVersion", "/t", "REG_SZ", "/d",
+                       version, "/f"]
+        result = subprocess.run(command, env=session.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if version is not None:
+            self.assertEqual(result.returncode, 0, "reg add failed")
+
+    def end_session(self, session):
+        """Ends a session opened with __enter__ and clears the installer's registry value it may have set."""
+        if session.display:
+            self.set_installed_installer(session, None)
+            session.__exit__(None, None, None)
+            session.display = None
 
     def serve_manifest(self, text, fault=None):
         """Serves text as the manifest; fault names one of the server's fault modes for it."""

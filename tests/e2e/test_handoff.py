@@ -11,7 +11,6 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 
 START = (70, 398)
-INSTALLER_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\Norvane.exe\TH"
 
 
 def base_url():
@@ -24,21 +23,6 @@ class HandOffTests(harness.TestCase):
         self.manifest = os.path.join(self.patch_dir, "LauncherPatchInfo.txt")
         self.addCleanup(self.serve_manifest, "")
 
-    # ---- registry -------------------------------------------------------------------------------
-    def set_installed_installer(self, session, version):
-        """Writes (or, with None, deletes) the installer's registry value in the test Wine prefix. It runs
-        on the session's display: a Wine program started without one would leave the prefix's desktop
-        without a display for the launcher that follows."""
-        env = session.env
-        if version is None:
-            command = ["wine", "reg", "delete", INSTALLER_KEY, "/f"]
-        else:
-            command = ["wine", "reg", "add", INSTALLER_KEY, "/v", "InstallerVersion", "/t", "REG_SZ", "/d",
-                       version, "/f"]
-        result = subprocess.run(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if version is not None:
-            self.assertEqual(result.returncode, 0, "reg add failed")
-
     def session(self, installed_installer=None, **options):
         """A harness session whose registry holds the given installer version (none: no value),
         cleared again when the session ends."""
@@ -46,12 +30,6 @@ class HandOffTests(harness.TestCase):
         self.addCleanup(self.end_session, s)
         self.set_installed_installer(s, installed_installer)
         return s
-
-    def end_session(self, s):
-        if s.display:
-            self.set_installed_installer(s, None)
-            s.__exit__(None, None, None)
-            s.display = None
 
     def installed_config(self, version):
         with open(os.path.join(self.source_dir, "tests", "data", "config_fixture_%d.bin" % version), "rb") as f:

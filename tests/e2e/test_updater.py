@@ -18,7 +18,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE), "support"))
 import harness  # noqa: E402
 import openssl_sign  # noqa: E402
 
-INSTALLER_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\Norvane.exe\TH"
 LAUNCHER_PATH = "Launcher/VYRLauncher.exe"
 INSTALLER_PATH = "Installer/NorvaneSetup.exe"
 LEFTOVERS = ("VYRLauncher.download.exe", "VYRLauncher.old.exe", "NorvaneSetup.download.exe",
@@ -85,22 +84,8 @@ class UpdaterTests(harness.TestCase):
         self.set_installed_installer(s, installed_installer)
         return s
 
-    def end_session(self, s):
-        if s.display:
-            self.set_installed_installer(s, None)
-            s.__exit__(None, None, None)
-            s.display = None
-
-    def set_installed_installer(self, s, version):
-        if version is None:
-            command = ["wine", "reg", "delete", INSTALLER_KEY, "/f"]
-        else:
-            command = ["wine", "reg", "add", INSTALLER_KEY, "/v", "InstallerVersion", "/t", "REG_SZ", "/d", version,
-                       "/f"]
-        subprocess.run(command, env=s.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
     def installed_installer(self, s):
-        out = subprocess.run(["wine", "reg", "query", INSTALLER_KEY, "/v", "InstallerVersion"], env=s.env,
+        out = subprocess.run(["wine", "reg", "query", harness.INSTALLER_KEY, "/v", "InstallerVersion"], env=s.env,
                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.decode(errors="replace")
         match = re.search(r"InstallerVersion\s+REG_SZ\s+(\S+)", out)
         return match.group(1) if match else None
