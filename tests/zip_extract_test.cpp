@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/launcher_state.h"
 #include "support/temp_folder.h"
 #include "update/zip_extract.h"
 #include "zip_raw_archive.h"
@@ -138,7 +139,7 @@ TEST(ZipExtract, ChecksumFailureKeepsTheOldTargetWhole) {
     ASSERT_EQ(unzGoToNextFile(archive), UNZ_OK);
     char subMessage[kSubMessageSize];
     const ZipEntryRegion wholeFile = {0, ~0ull};
-    EXPECT_EQ(extractCurrentEntry(archive, wholeFile, subMessage), UNZ_CRCERROR);
+    EXPECT_EQ(extractCurrentEntry(archive, wholeFile, gState.unzipBuffers[0], subMessage), UNZ_CRCERROR);
     EXPECT_STREQ(subMessage, "error in reading zip file");
     unzClose(archive);
 }
@@ -309,6 +310,68 @@ TEST(ZipExtract, EntriesDeeperThanSixteenLevelsCannotBeCreated) {
     EXPECT_EQ(e.result, 0);
     EXPECT_EQ(readWholeFile(folder.file(nativeDirectory(16) + "\\ok.txt")), "sixteen");
     EXPECT_EQ(e.message, "Extracting deep.zip - can't create extracted file " + nestedPath(17, "no.txt"));
+}
+
+// An archive of many entries is unpacked by two threads. Names Windows takes for one file (here they
+// differ in case) must still be written in archive order, the later winning; and a failure must be
+// the one a single thread meets first: a permanent one (a checksum) before transient ones (targets a
+// scanner holds) fails the archive for good, with every entry before it in place and no part file
+// anywhere.
+TEST(ZipExtract, ManyEntriesUnpackSideBySideAsOneThreadWould) {
+    TempFolder folder;
+    // The earlier of each pair is large, so that were it written beside the later one it would end last.
+    std::vector<ZipTestEntry> pairs;
+    for (int i = 0; i < 64; ++i) pairs.push_back({"fill/f" + std::to_string(i) + ".dat", "fill", false});
+    for (int i = 0; i < 16; ++i) {
+        std::string name = "set" + std::to_string(i % 5) + "/pair" + std::to_string(i) + ".dat";
+        std::string upper = name;
+        for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+        pairs.push_back({name, std::string(1 << 20, static_cast<char>('a' + i)), false});
+        pairs.push_back({upper, "later " + std::to_string(i), false});
+    }
+    ASSERT_TRUE(writeZipArchive("pairs.zip", pairs));
+    ASSERT_EQ(extract("pairs.zip").result, kExtractDone);
+    for (int i = 0; i < 16; ++i) {
+        std::string name = "set" + std::to_string(i % 5) + "\\pair" + std::to_string(i) + ".dat";
+        EXPECT_EQ(readWholeFile(folder.file(name)), "later " + std::to_string(i)) << name;
+        EXPECT_FALSE(partFileExists(folder.file(name))) << name;
+    }
+
+    // The lane of the corrupt entry first has 40 large entries to write, the other lane meets a held
+    // target at once: the checksum failure, coming later in time but first in the archive, is reported.
+    auto nameInLane = [](int lane, int* counter) {
+        std::string name;
+        do name = "f/e" + std::to_string((*counter)++) + ".dat";
+        while (unpackLaneOf(name.c_str(), kUnpackLanes) != lane);
+        return name;
+    };
+    int counter = 0;
+    std::vector<ZipTestEntry> entries;
+    for (int i = 0; i < 40; ++i) entries.push_back({nameInLane(0, &counter), std::string(256 << 10, 'n'), false});
+    const std::string corrupt = "CORRUPT-ME-PAYLOAD-0123456789";
+    entries.push_back({nameInLane(0, &counter), corrupt, true});
+    for (int i = 0; i < 30; ++i) entries.push_back({nameInLane(1, &counter), "new", true});
+    ASSERT_TRUE(writeZipArchive("fail.zip", entries));
+    std::string bytes = readWholeFile(folder.file("fail.zip"));
+    size_t at = bytes.find(corrupt);
+    ASSERT_NE(at, std::string::npos);
+    bytes[at + 3] ^= 0x20;
+    writeWholeFile(folder.file("fail.zip"), bytes);
+    auto native = [&](const ZipTestEntry& entry) { return folder.file("f\\" + entry.name.substr(2)); };
+    CreateDirectoryA(folder.file("f").c_str(), nullptr);
+    for (size_t i = 40; i < entries.size(); ++i) writeWholeFile(native(entries[i]), "old");
+    std::vector<HANDLE> holders;
+    for (size_t i = 41; i < entries.size(); ++i)
+        holders.push_back(CreateFileA(native(entries[i]).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    Extraction e = extract("fail.zip");
+    for (HANDLE holder : holders) CloseHandle(holder);
+    EXPECT_EQ(e.result, kExtractFailed);
+    EXPECT_EQ(e.message, "Extracting fail.zip - error in reading zip file");
+    for (size_t i = 0; i < entries.size(); ++i) {
+        EXPECT_EQ(readWholeFile(native(entries[i])), i < 40 ? entries[i].data : "old") << entries[i].name;
+        EXPECT_FALSE(partFileExists(native(entries[i]))) << entries[i].name;
+    }
 }
 
 }  // namespace

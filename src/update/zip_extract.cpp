@@ -1,9 +1,13 @@
 // Zip extraction over minizip: one function per entry, one per archive, and the directory maker that
-// single-file downloads share. Runs on the update worker's thread only (it owns gState.unzipBuffer).
+// single-file downloads share. Called on the update worker's thread only; an archive of many entries
+// is unpacked by that thread and one helper, each with its own buffer in gState.unzipBuffers.
 #include "update/zip_extract.h"
 
 #include <windows.h>
 
+#include <process.h>
+
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -69,17 +73,17 @@ bool writeWhole(HANDLE out, const unsigned char* bytes, DWORD size) {
 
 // Reads the open entry into `out` in buffer-sized writes and closes the entry. Returns 0 or the first
 // error; a checksum mismatch reported by unzCloseCurrentFile counts as a read error of this entry.
-int copyEntryData(unzFile archive, HANDLE out, const char* name, char* subMessage) {
+int copyEntryData(unzFile archive, HANDLE out, const char* name, unsigned char* buffer, char* subMessage) {
     int code = 0;
     for (;;) {
-        int count = unzReadCurrentFile(archive, gState.unzipBuffer, sizeof gState.unzipBuffer);
+        int count = unzReadCurrentFile(archive, buffer, kUnzipBufferSize);
         if (count < 0) {
             snprintf(subMessage, kSubMessageSize, "%s", "error in reading zip file");
             code = count;
             break;
         }
         if (count == 0) break;
-        if (!writeWhole(out, gState.unzipBuffer, static_cast<DWORD>(count))) {
+        if (!writeWhole(out, buffer, static_cast<DWORD>(count))) {
             snprintf(subMessage, kSubMessageSize, "error in writing file %s", name);
             code = kEntryWriteFailed;
             break;
@@ -131,7 +135,7 @@ bool replaceTarget(HANDLE part, const char* name) {
 
 // Writes the open entry to its part file and puts it in place; on any failure the part file goes
 // and the target stays as it was.
-int writeEntryFile(unzFile archive, const char* name, char* subMessage) {
+int writeEntryFile(unzFile archive, const char* name, unsigned char* buffer, char* subMessage) {
     char partName[kPartNameSize];
     snprintf(partName, sizeof partName, "%s%s", name, kPartFileSuffix);
     HANDLE out = createPartFile(partName);
@@ -146,7 +150,7 @@ int writeEntryFile(unzFile archive, const char* name, char* subMessage) {
         return code;
     }
     snprintf(subMessage, kSubMessageSize, "%s", name);
-    int code = copyEntryData(archive, out, name, subMessage);
+    int code = copyEntryData(archive, out, name, buffer, subMessage);
     if (code == 0 && !replaceTarget(out, name)) {
         snprintf(subMessage, kSubMessageSize, "can't create extracted file %s", name);
         code = kEntryReplaceFailed;
@@ -178,7 +182,20 @@ int makeDirectories(const char* path) {
     return createDirectoryChain(directoryPart, dir, sizeof dir);
 }
 
-int extractCurrentEntry(unzFile archive, const ZipEntryRegion& region, char* subMessage) {
+int unpackLaneOf(const char* name, int laneCount) {
+    // The key leaves out case, separators, dots and spaces (and bytes outside ASCII, whose case the
+    // code page decides): names that differ only there may be one file to Windows.
+    uint32_t hash = 2166136261u;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; ++p) {
+        unsigned char c = *p;
+        if (c >= 0x80 || c == '.' || c == ' ' || c == '/' || c == '\\') continue;
+        if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
+        hash = (hash ^ c) * 16777619u;
+    }
+    return static_cast<int>((hash >> 16) % static_cast<uint32_t>(laneCount));  // FNV-1a's low bits mix poorly
+}
+
+int extractCurrentEntry(unzFile archive, const ZipEntryRegion& region, unsigned char* buffer, char* subMessage) {
     unz_file_info64 info;
     char filenameInZip[kZipEntryNameSize] = {};
     int err = unzGetCurrentFileInfo64(archive, &info, filenameInZip, sizeof filenameInZip - 1, nullptr, 0, nullptr, 0);
@@ -207,7 +224,7 @@ int extractCurrentEntry(unzFile archive, const ZipEntryRegion& region, char* sub
         unzCloseCurrentFile(archive);
         return kEntryOutsideRegion;
     }
-    return writeEntryFile(archive, filenameInZip, subMessage);
+    return writeEntryFile(archive, filenameInZip, buffer, subMessage);
 }
 
 namespace {
@@ -260,6 +277,7 @@ int resultOfEntry(int code) {
     case kEntryCreateFailed:
     case kEntryWriteFailed:
     case kEntryReplaceFailed:
+    case kEntryArchiveReopenFailed:
         return kExtractRetry;
     default:
         return kExtractFailed;
@@ -282,20 +300,113 @@ void appendEntryMessage(const char* subMessage, char* message, size_t messageSiz
     publish(sink, message);
 }
 
-int extractEntries(unzFile archive, const char* archivePath, const std::vector<ZipEntryRegion>& regions,
-                   char* message, size_t messageSize, ExtractMessageSink sink) {
+// One of the threads unpacking an archive. Each walks the whole directory through its own minizip
+// handle and extracts the entries of its lane; `firstFailure` is the lowest entry index that failed in
+// any lane, and entries past it are not started. Every entry before it is still tried, so the failure
+// reported, and what stands in the folder before it, are those of a one-thread run.
+struct UnpackLane {
+    int lane;
+    int laneCount;
+    const char* archivePath;
+    const std::vector<ZipEntryRegion>* regions;
+    std::atomic<size_t>* firstFailure;
+    unsigned char* buffer;
+    char* message;  // the running status text; only lane 0 publishes it
+    size_t messageSize;
+    ExtractMessageSink sink;
+    size_t failedEntry;  // regions->size() while nothing failed
+    int code;
+    char subMessage[kSubMessageSize];
+};
+
+void recordLaneFailure(UnpackLane* lane, size_t entry, int code) {
+    lane->failedEntry = entry;
+    lane->code = code;
+    size_t seen = lane->firstFailure->load();
+    while (entry < seen && !lane->firstFailure->compare_exchange_weak(seen, entry)) {
+    }
+}
+
+bool entryIsMine(unzFile archive, const UnpackLane* lane) {
+    char name[kZipEntryNameSize] = {};
+    unz_file_info64 info;
+    // An entry whose record cannot be read is left to lane 0, which reports it.
+    if (unzGetCurrentFileInfo64(archive, &info, name, sizeof name - 1, nullptr, 0, nullptr, 0) != UNZ_OK)
+        return lane->lane == 0;
+    return lane->laneCount == 1 || unpackLaneOf(name, lane->laneCount) == lane->lane;
+}
+
+void runUnpackLane(UnpackLane* lane) {
+    zlib_filefunc64_def fileFunctions;
+    fillBufferedZipFunctions(&fileFunctions);
+    unzFile archive = unzOpen2_64(lane->archivePath, &fileFunctions);
+    if (archive == nullptr) {
+        // It opened a moment ago: something (a scanner) holds it now.
+        snprintf(lane->subMessage, sizeof lane->subMessage, "%s", "error in opening file.");
+        recordLaneFailure(lane, 0, kEntryArchiveReopenFailed);
+        return;
+    }
+    const std::vector<ZipEntryRegion>& regions = *lane->regions;
     unzGoToFirstFile(archive);
-    for (size_t i = 0; i < regions.size(); ++i) {
+    for (size_t i = 0; i < regions.size() && i < lane->firstFailure->load(); ++i) {
         if (i > 0 && unzGoToNextFile(archive) != UNZ_OK) {
-            writeArchiveMessage("Extracting %s - error while getting next file in", archivePath, message, messageSize,
-                                 sink);
-            return kExtractFailed;
+            snprintf(lane->subMessage, sizeof lane->subMessage, "%s", "error while getting next file in");
+            recordLaneFailure(lane, i, UNZ_BADZIPFILE);
+            break;
         }
-        writeArchiveMessage("Extracting %s - ", archivePath, message, messageSize, sink);
-        char subMessage[kSubMessageSize];
-        int code = extractCurrentEntry(archive, regions[i], subMessage);
-        appendEntryMessage(subMessage, message, messageSize, sink);
-        if (code != 0) return resultOfEntry(code);
+        if (!entryIsMine(archive, lane)) continue;
+        if (lane->lane == 0) writeArchiveMessage("Extracting %s - ", lane->archivePath, lane->message,
+                                                 lane->messageSize, lane->sink);
+        int code = extractCurrentEntry(archive, regions[i], lane->buffer, lane->subMessage);
+        if (lane->lane == 0) appendEntryMessage(lane->subMessage, lane->message, lane->messageSize, lane->sink);
+        if (code != 0) {
+            recordLaneFailure(lane, i, code);
+            break;
+        }
+    }
+    unzClose(archive);
+}
+
+unsigned __stdcall unpackLaneThread(void* lane) {
+    runUnpackLane(static_cast<UnpackLane*>(lane));
+    return 0;
+}
+
+// Fewer entries than this are unpacked by the calling thread alone: a second thread would cost more
+// than it saves.
+const size_t kEntriesPerExtraLane = 64;
+
+// Most of a small entry's time goes to the file system (creating the part file, renaming it), which
+// a second thread overlaps with the first one's decompressing and writing.
+int extractEntries(const char* archivePath, const std::vector<ZipEntryRegion>& regions, char* message,
+                   size_t messageSize, ExtractMessageSink sink) {
+    std::atomic<size_t> firstFailure(regions.size());
+    int laneCount = regions.size() >= kEntriesPerExtraLane ? kUnpackLanes : 1;
+    UnpackLane lanes[kUnpackLanes];
+    for (int l = 0; l < kUnpackLanes; ++l) {
+        lanes[l] = UnpackLane{l,           laneCount, archivePath,    &regions, &firstFailure, gState.unzipBuffers[l],
+                              message,     messageSize, sink,         regions.size(), 0, {}};
+    }
+    HANDLE helpers[kUnpackLanes] = {};
+    for (int l = 1; l < laneCount; ++l)
+        helpers[l] = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, unpackLaneThread, &lanes[l], 0, nullptr));
+    runUnpackLane(&lanes[0]);
+    for (int l = 1; l < laneCount; ++l) {
+        // Without a thread the lane runs here, after lane 0; the outcome is the same.
+        if (helpers[l] == nullptr) {
+            runUnpackLane(&lanes[l]);
+            continue;
+        }
+        WaitForSingleObject(helpers[l], INFINITE);
+        CloseHandle(helpers[l]);
+    }
+    for (int l = 0; l < laneCount; ++l) {
+        if (lanes[l].failedEntry != firstFailure.load()) continue;
+        if (l != 0) {  // lane 0 published its own failure already
+            writeArchiveMessage("Extracting %s - ", archivePath, message, messageSize, sink);
+            appendEntryMessage(lanes[l].subMessage, message, messageSize, sink);
+        }
+        return resultOfEntry(lanes[l].code);
     }
     return kExtractDone;
 }
@@ -324,7 +435,6 @@ int extractArchive(const char* archivePath, char* message, size_t messageSize, E
         appendEntryMessage("error in reading zip file", message, messageSize, sink);
         return kExtractFailed;
     }
-    int result = extractEntries(archive, archivePath, regions, message, messageSize, sink);
     unzClose(archive);
-    return result;
+    return extractEntries(archivePath, regions, message, messageSize, sink);
 }

@@ -29,6 +29,7 @@ enum {
     kEntryNameRefused = -204,    // a name that would leave the folder, or was cut (permanent)
     kEntryPathUnusable = -205,   // a path the file system can never hold, e.g. too deep (permanent)
     kEntryOutsideRegion = -206,  // the entry's data reaches beyond its own bytes (permanent)
+    kEntryArchiveReopenFailed = -207,  // a second reader of the archive could not open it (transient)
 };
 
 // Called with the message text whenever it changes, so the worker can publish it as the status line.
@@ -36,12 +37,21 @@ typedef void (*ExtractMessageSink)(const char* message);
 
 // kExtractDone when every entry was extracted (also for an archive without entries), otherwise
 // kExtractFailed or kExtractRetry; `message` (of `messageSize` bytes) then holds the last activity or
-// the failure. Entries before a failed one stay extracted. `sink` may be null.
+// the failure. An archive of many entries is unpacked by kUnpackLanes threads (the caller's and
+// helpers); the outcome is still that of unpacking in archive order: the failure reported is the
+// first entry's that fails, and every entry before it stays extracted (some after it may be too).
+// `sink` may be null; it is called on the caller's thread only.
 int extractArchive(const char* archivePath, char* message, size_t messageSize, ExtractMessageSink sink);
 
-// Extracts the archive's current entry, whose compressed data must lie inside `region`; 0, one of
-// the kEntry codes or a negative minizip code. `subMessage` holds kSubMessageSize bytes.
-int extractCurrentEntry(unzFile archive, const ZipEntryRegion& region, char* subMessage);
+// Extracts the archive's current entry, whose compressed data must lie inside `region`, through
+// `buffer` (kUnzipBufferSize bytes); 0, one of the kEntry codes or a negative minizip code.
+// `subMessage` holds kSubMessageSize bytes.
+int extractCurrentEntry(unzFile archive, const ZipEntryRegion& region, unsigned char* buffer, char* subMessage);
+
+// The lane (0 to laneCount - 1) that unpacks an entry of this name when an archive is unpacked by
+// several threads. Entries that may name the same file share a lane, which writes them in archive
+// order, so the later one wins as in a one-thread run.
+int unpackLaneOf(const char* entryName, int laneCount);
 
 // Creates below the current directory every directory named in `path` before its last separator,
 // at most kMaxDirectoryDepth levels; nonzero when the last creation made a new directory.
