@@ -402,9 +402,12 @@ int extractEntries(const char* archivePath, const std::vector<ZipEntryRegion>& r
     }
     for (int l = 0; l < laneCount; ++l) {
         if (lanes[l].failedEntry != firstFailure.load()) continue;
-        if (l != 0) {  // lane 0 published its own failure already
-            writeArchiveMessage("Extracting %s - ", archivePath, message, messageSize, sink);
-            appendEntryMessage(lanes[l].subMessage, message, messageSize, sink);
+        // The failure becomes the message, published unless lane 0 showed it as its last entry.
+        char failure[kStatusTextSize];
+        int length = snprintf(failure, sizeof failure, "Extracting %s - %s", archivePath, lanes[l].subMessage);
+        if (length >= 0 && strcmp(failure, message) != 0) {
+            snprintf(message, messageSize, "%s", failure);
+            publish(sink, message);
         }
         return resultOfEntry(lanes[l].code);
     }
