@@ -12,7 +12,9 @@
 
 namespace {
 
-const DWORD kPollMs = 1;
+// Coarse enough that the poller does not take CPU time from the transfer on a two-core machine; the
+// moment the file appears is still known to 0.2 % of a 256 MB transfer.
+const DWORD kPollMs = 5;
 
 struct Download {
     const char* name;
