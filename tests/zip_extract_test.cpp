@@ -32,6 +32,10 @@ Extraction extract(const std::string& archive, const char* before = "") {
 
 bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 bool partFileExists(const std::string& path) { return exists(path + kPartFileSuffix); }
+// Opens the file without sharing, as a virus scanner checking it would.
+HANDLE holdWithoutSharing(const std::string& path) {
+    return CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
 bool isDirectory(const std::string& path) {
     DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -151,8 +155,7 @@ TEST(ZipExtract, TargetHeldOpenByAnotherProgramGivesRetry) {
     TempFolder folder;
     writeWholeFile(folder.file("game.dat"), "old game data");
     ASSERT_TRUE(writeZipArchive("held.zip", {{"first.txt", "one", false}, {"game.dat", "new game data", false}}));
-    HANDLE holder = CreateFileA(folder.file("game.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE holder = holdWithoutSharing(folder.file("game.dat"));
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
     Extraction held = extract("held.zip");
     CloseHandle(holder);
@@ -162,8 +165,7 @@ TEST(ZipExtract, TargetHeldOpenByAnotherProgramGivesRetry) {
     EXPECT_FALSE(partFileExists(folder.file("game.dat")));
 
     // The same holds for the archive itself while a scanner checks the fresh download.
-    HANDLE archiveHolder = CreateFileA(folder.file("held.zip").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE archiveHolder = holdWithoutSharing(folder.file("held.zip"));
     ASSERT_NE(archiveHolder, INVALID_HANDLE_VALUE);
     Extraction locked = extract("held.zip");
     CloseHandle(archiveHolder);
@@ -362,8 +364,7 @@ TEST(ZipExtract, ManyEntriesUnpackSideBySideAsOneThreadWould) {
     for (size_t i = 40; i < entries.size(); ++i) writeWholeFile(native(entries[i]), "old");
     std::vector<HANDLE> holders;
     for (size_t i = 41; i < entries.size(); ++i)
-        holders.push_back(CreateFileA(native(entries[i]).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        holders.push_back(holdWithoutSharing(native(entries[i])));
     Extraction e = extract("fail.zip");
     for (HANDLE holder : holders) CloseHandle(holder);
     EXPECT_EQ(e.result, kExtractFailed);

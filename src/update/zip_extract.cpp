@@ -301,7 +301,7 @@ void appendEntryMessage(const char* subMessage, char* message, size_t messageSiz
 }
 
 // One of the threads unpacking an archive. Each walks the whole directory through its own minizip
-// handle and extracts the entries of its lane; `firstFailure` is the lowest entry index that failed in
+// handle (lane 0 the caller's, already open) and extracts the entries of its lane; `firstFailure` is the lowest entry index that failed in
 // any lane, and entries past it are not started. Every entry before it is still tried, so the failure
 // reported, and what stands in the folder before it, are those of a one-thread run.
 struct UnpackLane {
@@ -336,16 +336,8 @@ bool entryIsMine(unzFile archive, const UnpackLane* lane) {
     return lane->laneCount == 1 || unpackLaneOf(name, lane->laneCount) == lane->lane;
 }
 
-void runUnpackLane(UnpackLane* lane) {
-    zlib_filefunc64_def fileFunctions;
-    fillBufferedZipFunctions(&fileFunctions);
-    unzFile archive = unzOpen2_64(lane->archivePath, &fileFunctions);
-    if (archive == nullptr) {
-        // It opened a moment ago: something (a scanner) holds it now.
-        snprintf(lane->subMessage, sizeof lane->subMessage, "%s", "error in opening file.");
-        recordLaneFailure(lane, 0, kEntryArchiveReopenFailed);
-        return;
-    }
+// Extracts the lane's entries through `archive`, a minizip handle of the lane's own.
+void runUnpackLane(UnpackLane* lane, unzFile archive) {
     const std::vector<ZipEntryRegion>& regions = *lane->regions;
     unzGoToFirstFile(archive);
     for (size_t i = 0; i < regions.size() && i < lane->firstFailure->load(); ++i) {
@@ -364,11 +356,25 @@ void runUnpackLane(UnpackLane* lane) {
             break;
         }
     }
+}
+
+// A helper lane opens the archive once more for itself.
+void runHelperLane(UnpackLane* lane) {
+    zlib_filefunc64_def fileFunctions;
+    fillBufferedZipFunctions(&fileFunctions);
+    unzFile archive = unzOpen2_64(lane->archivePath, &fileFunctions);
+    if (archive == nullptr) {
+        // It opened a moment ago: something (a scanner) holds it now.
+        snprintf(lane->subMessage, sizeof lane->subMessage, "%s", "error in opening file.");
+        recordLaneFailure(lane, 0, kEntryArchiveReopenFailed);
+        return;
+    }
+    runUnpackLane(lane, archive);
     unzClose(archive);
 }
 
 unsigned __stdcall unpackLaneThread(void* lane) {
-    runUnpackLane(static_cast<UnpackLane*>(lane));
+    runHelperLane(static_cast<UnpackLane*>(lane));
     return 0;
 }
 
@@ -378,23 +384,23 @@ const size_t kEntriesPerExtraLane = 64;
 
 // Most of a small entry's time goes to the file system (creating the part file, renaming it), which
 // a second thread overlaps with the first one's decompressing and writing.
-int extractEntries(const char* archivePath, const std::vector<ZipEntryRegion>& regions, char* message,
-                   size_t messageSize, ExtractMessageSink sink) {
+int extractEntries(unzFile archive, const char* archivePath, const std::vector<ZipEntryRegion>& regions,
+                   char* message, size_t messageSize, ExtractMessageSink sink) {
     std::atomic<size_t> firstFailure(regions.size());
     int laneCount = regions.size() >= kEntriesPerExtraLane ? kUnpackLanes : 1;
     UnpackLane lanes[kUnpackLanes];
     for (int l = 0; l < kUnpackLanes; ++l) {
-        lanes[l] = UnpackLane{l,           laneCount, archivePath,    &regions, &firstFailure, gState.unzipBuffers[l],
-                              message,     messageSize, sink,         regions.size(), 0, {}};
+        lanes[l] = UnpackLane{l,       laneCount,   archivePath, &regions,       &firstFailure, gState.unzipBuffers[l],
+                              message, messageSize, sink,        regions.size(), 0,             {}};
     }
     HANDLE helpers[kUnpackLanes] = {};
     for (int l = 1; l < laneCount; ++l)
         helpers[l] = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, unpackLaneThread, &lanes[l], 0, nullptr));
-    runUnpackLane(&lanes[0]);
+    runUnpackLane(&lanes[0], archive);
     for (int l = 1; l < laneCount; ++l) {
         // Without a thread the lane runs here, after lane 0; the outcome is the same.
         if (helpers[l] == nullptr) {
-            runUnpackLane(&lanes[l]);
+            runHelperLane(&lanes[l]);
             continue;
         }
         WaitForSingleObject(helpers[l], INFINITE);
@@ -438,6 +444,7 @@ int extractArchive(const char* archivePath, char* message, size_t messageSize, E
         appendEntryMessage("error in reading zip file", message, messageSize, sink);
         return kExtractFailed;
     }
+    int result = extractEntries(archive, archivePath, regions, message, messageSize, sink);
     unzClose(archive);
-    return extractEntries(archivePath, regions, message, messageSize, sink);
+    return result;
 }
