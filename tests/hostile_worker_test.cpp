@@ -10,7 +10,7 @@
 
 #include "app/launcher_state.h"
 #include "support/temp_folder.h"
-#include "update/manifest_text.h"
+#include "formats/manifest_text.h"
 #include "update/update_worker.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "update/manifest_text.h"
+#include "formats/manifest_text.h"
 
 namespace {
 

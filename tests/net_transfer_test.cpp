@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "support/temp_folder.h"
-#include "update/http_transfer.h"
+#include "network/http_transfer.h"
 
 namespace {
 

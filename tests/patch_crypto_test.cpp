@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "update/patch_crypto.h"
+#include "verification/patch_crypto.h"
 
 namespace {
 

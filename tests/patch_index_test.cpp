@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "update/patch_index.h"
+#include "formats/patch_index.h"
 
 namespace {
 

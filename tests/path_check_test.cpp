@@ -5,7 +5,7 @@
 #include <ostream>
 #include <string>
 
-#include "update/path_check.h"
+#include "formats/path_check.h"
 
 namespace {
 

@@ -37,7 +37,7 @@ if(WIN32)
   endfunction()
   vyr_signed_deployment_header(${test_patch_public_key})
   add_executable(Updater_signed WIN32 ${CMAKE_SOURCE_DIR}/src/updater/updater_main.cpp
-                 ${CMAKE_SOURCE_DIR}/src/update/patch_key.cpp ${CMAKE_SOURCE_DIR}/src/updater/updater.rc)
+                 ${CMAKE_SOURCE_DIR}/src/verification/patch_key.cpp ${CMAKE_SOURCE_DIR}/src/updater/updater.rc)
   target_include_directories(Updater_signed BEFORE PRIVATE ${CMAKE_BINARY_DIR}/generated/signed)
   target_include_directories(Updater_signed PRIVATE ${CMAKE_BINARY_DIR}/generated/updater
                              ${CMAKE_SOURCE_DIR}/src/res/skin)

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "update/version_text.h"
+#include "formats/version_text.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "update/url.h"
+#include "network/url.h"
 
 namespace {
 

@@ -6,12 +6,12 @@ if(WIN32)
                    ${VYR_TEST_WWW_ROOT})
   # Part of the server's set-up, since a discovered test can name only one fixture list.
   set_tests_properties(signed_patch_cases PROPERTIES FIXTURES_SETUP patch_server)
-  vyr_unit_test(worker_verify_test SOURCES worker_verify_test.cpp ${CMAKE_SOURCE_DIR}/src/update/patch_key.cpp
+  vyr_unit_test(worker_verify_test SOURCES worker_verify_test.cpp ${CMAKE_SOURCE_DIR}/src/verification/patch_key.cpp
                 FIXTURES patch_server)
   target_include_directories(worker_verify_test BEFORE PRIVATE ${CMAKE_BINARY_DIR}/generated/signed)
 
   # The launcher as a studio ships it, carrying the test key: the publishing test signs for it.
-  add_executable(VYRLauncher_signed WIN32 ${CMAKE_SOURCE_DIR}/src/app/main.cpp ${CMAKE_SOURCE_DIR}/src/update/patch_key.cpp
+  add_executable(VYRLauncher_signed WIN32 ${CMAKE_SOURCE_DIR}/src/app/main.cpp ${CMAKE_SOURCE_DIR}/src/verification/patch_key.cpp
                  ${VYR_RESOURCE_FILES})
   target_link_libraries(VYRLauncher_signed PRIVATE vyr_win32)
   target_include_directories(VYRLauncher_signed BEFORE PRIVATE ${CMAKE_BINARY_DIR}/generated/signed)

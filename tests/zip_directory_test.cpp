@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "update/zip_directory.h"
+#include "archives/zip_directory.h"
 #include "zip_raw_archive.h"
 
 namespace {

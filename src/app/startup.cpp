@@ -19,7 +19,7 @@
 #include "update/manifest.h"
 #include "update/update_worker.h"
 #include "update/version_check.h"
-#include "update/version_text.h"
+#include "formats/version_text.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include "publish/release_plan.h"
 #include "publish/served_folder.h"
 #include "publish/signing.h"
-#include "update/delete_list_text.h"
-#include "update/pe_version.h"
-#include "update/version_text.h"
+#include "formats/delete_list_text.h"
+#include "formats/pe_version.h"
+#include "formats/version_text.h"
 #include "updater/updater_texts.h"
 
 namespace fs = std::filesystem;

@@ -12,9 +12,9 @@
 #include <system_error>
 #include <vector>
 
-#include "update/delete_list_text.h"
+#include "formats/delete_list_text.h"
 #include "update/patch_progress.h"
-#include "update/path_check.h"
+#include "formats/path_check.h"
 #include "update/zip_extract.h"
 #include "updater/updater_texts.h"
 

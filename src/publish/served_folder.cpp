@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "publish/signing.h"
-#include "update/patch_index.h"
+#include "formats/patch_index.h"
 #include "updater/updater_texts.h"
 
 namespace fs = std::filesystem;

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "update/manifest_text.h"
+#include "formats/manifest_text.h"
 
 // The manifest as the launcher reads it; an absent one reads as empty sections.
 bool loadManifest(const std::string& www, ManifestContents* contents, std::string* error);

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "update/patch_index.h"
+#include "formats/patch_index.h"
 
 void sha256(const void* data, size_t size, uint8_t digest[kSha256Size]);
 // The SHA-256 of a whole file, read in pieces; false when it cannot be read.

@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "app/launcher_state.h"
-#include "update/delete_list_text.h"
-#include "update/path_check.h"
+#include "formats/delete_list_text.h"
+#include "formats/path_check.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 
 #include "app/launcher_state.h"
 #include "settings/launcher_settings.h"
-#include "update/http_transfer.h"
-#include "update/manifest_text.h"
-#include "update/patch_verify.h"
+#include "network/http_transfer.h"
+#include "formats/manifest_text.h"
+#include "verification/patch_verify.h"
 
 namespace {
 

@@ -14,11 +14,11 @@
 #include "update/delete_list.h"
 #include "update/patch_download.h"
 #include "update/patch_progress.h"
-#include "update/patch_transfer.h"
-#include "update/patch_verify.h"
-#include "update/path_check.h"
+#include "network/patch_transfer.h"
+#include "verification/patch_verify.h"
+#include "formats/path_check.h"
 #include "update/zip_extract.h"
-#include "update/zip_file_io.h"
+#include "archives/zip_file_io.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "app/launcher_state.h"
-#include "update/version_text.h"
+#include "formats/version_text.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The installer and launcher version checks that decide a hand-off to Updater.
 #pragma once
-#include "update/version_text.h"
+#include "formats/version_text.h"
 
 // The version resource of an executable file: major, minor, build, revision. false when it has none.
 bool readFileVersion(const char* path, int version[4]);

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "app/launcher_state.h"
-#include "update/path_check.h"
-#include "update/zip_file_io.h"
+#include "formats/path_check.h"
+#include "archives/zip_file_io.h"
 
 namespace {
 

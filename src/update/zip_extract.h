@@ -8,7 +8,7 @@
 
 #include <unzip.h>
 
-#include "update/zip_directory.h"
+#include "archives/zip_directory.h"
 
 enum { kSubMessageSize = 256, kZipEntryNameSize = 256, kMaxDirectoryDepth = 16 };
 

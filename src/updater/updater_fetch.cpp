@@ -8,9 +8,9 @@
 #include <cstring>
 #include <vector>
 
-#include "update/patch_crypto.h"
-#include "update/patch_verify.h"
-#include "update/patch_transfer.h"
+#include "verification/patch_crypto.h"
+#include "verification/patch_verify.h"
+#include "network/patch_transfer.h"
 #include "updater/updater_texts.h"
 
 namespace {

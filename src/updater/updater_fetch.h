@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "update/patch_index.h"
+#include "formats/patch_index.h"
 
 // What the transfer reports to the window; both may be null.
 struct FetchHooks {

@@ -1,7 +1,7 @@
 // Updater.exe: started by the launcher when the manifest names a newer launcher or installer.
 #include <windows.h>
 
-#include "update/version_text.h"
+#include "formats/version_text.h"
 #include "updater/updater_texts.h"
 #include "updater/updater_window.h"
 

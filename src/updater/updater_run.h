@@ -3,7 +3,7 @@
 #pragma once
 #include <cstddef>
 
-#include "update/version_text.h"
+#include "formats/version_text.h"
 #include "updater/updater_fetch.h"
 
 // What the steps tell the window and ask the player; set by the window, called from the worker.

@@ -3,7 +3,7 @@
 #pragma once
 #include <windows.h>
 
-#include "update/version_text.h"
+#include "formats/version_text.h"
 
 // Shows the window, runs the update for command and answers the exit code (UpdaterExitCode).
 int runUpdaterWindow(HINSTANCE instance, const UpdaterCommand& command);

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "fuzz_support.h"
-#include "update/manifest_text.h"
+#include "formats/manifest_text.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "fuzz_support.h"
 #include "update/patch_progress.h"
-#include "update/path_check.h"
+#include "formats/path_check.h"
 
 namespace {
 

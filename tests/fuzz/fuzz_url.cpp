@@ -1,7 +1,7 @@
 // Fuzzes URL splitting: an accepted URL must give back a terminated, non-empty host without
 // separators, a port in range and an object that is the URL's own tail.
 #include "fuzz_support.h"
-#include "update/url.h"
+#include "network/url.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<char> url = zeroTerminatedCopy(data, size);

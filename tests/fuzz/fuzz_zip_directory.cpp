@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "fuzz_support.h"
-#include "update/zip_directory.h"
+#include "archives/zip_directory.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "update/patch_index.h"
+#include "formats/patch_index.h"
 
 // A hash fed chunk by chunk while a file streams in, so the bytes are never read twice.
 struct Sha256Stream {

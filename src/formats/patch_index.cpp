@@ -1,12 +1,12 @@
 // Reading and writing the patch index text. The reader is strict: a signed list that does not read
 // exactly as written is refused as a whole, never half-used.
-#include "update/patch_index.h"
+#include "formats/patch_index.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "update/path_check.h"
+#include "formats/path_check.h"
 
 namespace {
 

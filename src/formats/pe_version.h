@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "update/version_text.h"
+#include "formats/version_text.h"
 
 // false when the bytes are not a PE file with a version resource, or any offset leads outside them.
 bool readPeFileVersion(const uint8_t* data, size_t size, VersionQuad* version);

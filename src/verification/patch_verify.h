@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "update/patch_index.h"
+#include "formats/patch_index.h"
 
 // True when the build carries a public key: then an index is required and every file is verified.
 bool patchIndexRequired();

@@ -1,9 +1,9 @@
 // Delete-list line rules shared by the launcher's reader and the publisher's writer.
-#include "update/delete_list_text.h"
+#include "formats/delete_list_text.h"
 
 #include <cstring>
 
-#include "update/path_check.h"
+#include "formats/path_check.h"
 
 bool endsDeleteList(const char* line) { return strlen(line) <= kListEndLength; }
 

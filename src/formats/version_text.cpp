@@ -1,8 +1,8 @@
 // Reading and comparing "%d.%d.%d.%d" version texts, and formatting the Updater command lines.
 // The reader is hand-written so that out-of-range numbers have a defined result.
-#include "update/version_text.h"
+#include "formats/version_text.h"
 
-#include "update/url.h"
+#include "network/url.h"
 
 #include <climits>
 #include <cstdio>

@@ -1,6 +1,6 @@
 // URL splitting for the transfer module: the authority after "://" is cut into host and port, and the
 // object is everything from the first "/" after it. "/", ":" and "@" are checked byte by byte.
-#include "update/url.h"
+#include "network/url.h"
 
 #include <cstdio>
 #include <cstring>

@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include "update/patch_crypto.h"
+#include "verification/patch_crypto.h"
 
 // A stalled server must not hold a transfer forever; 30 s without a byte fails the read.
 enum { kPatchReceiveTimeoutMs = 30000, kPatchConnectTimeoutMs = 30000, kValidatorSize = 256 };

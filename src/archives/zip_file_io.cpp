@@ -1,6 +1,6 @@
 // minizip's file functions over a Win32 HANDLE, reading through windows aligned to their size so that
 // a run of small reads costs one system call per window instead of one each.
-#include "update/zip_file_io.h"
+#include "archives/zip_file_io.h"
 
 #include <windows.h>
 

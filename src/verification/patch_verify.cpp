@@ -1,5 +1,5 @@
 // Loading and holding the run's verified patch index.
-#include "update/patch_verify.h"
+#include "verification/patch_verify.h"
 
 #include <windows.h>
 #include <mmsystem.h>
@@ -8,8 +8,8 @@
 #include <cstring>
 #include <vector>
 
-#include "update/http_transfer.h"
-#include "update/patch_crypto.h"
+#include "network/http_transfer.h"
+#include "verification/patch_crypto.h"
 
 namespace {
 

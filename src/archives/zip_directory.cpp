@@ -1,6 +1,6 @@
 // Central directory reader for the overlapping-entry check: finds the end record (and its zip64 form),
 // walks every central record once and turns local header offsets and sizes into disjoint regions.
-#include "update/zip_directory.h"
+#include "archives/zip_directory.h"
 
 #include <algorithm>
 

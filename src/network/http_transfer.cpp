@@ -1,12 +1,12 @@
 // WinINet transfer of one URL into one local file, with a HEAD size query first and an optional
 // progress callback. Certificates are never relaxed: a fetch the system cannot trust fails.
-#include "update/http_transfer.h"
+#include "network/http_transfer.h"
 
 #include <wininet.h>
 
 #include <climits>
 
-#include "update/url.h"
+#include "network/url.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Windows path rules for names that come from the patch server: a name must stay inside the
 // launcher's folder and name the same file there that its text says, whatever Windows does with it.
-#include "update/path_check.h"
+#include "formats/path_check.h"
 
 #include <cstddef>
 #include <cstring>

@@ -1,6 +1,6 @@
 // SHA-256 and ECDSA P-256 verification over Windows CNG, for the patch index and the files it lists.
 // CNG rather than a bundled library: the system's implementation, no second copy of the maths to trust.
-#include "update/patch_crypto.h"
+#include "verification/patch_crypto.h"
 
 #include <windows.h>
 #include <bcrypt.h>

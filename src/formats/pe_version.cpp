@@ -1,6 +1,6 @@
 // PE resource walk: headers, the section that holds the resource directory, the RT_VERSION entry,
 // and the fixed part of VS_VERSIONINFO. Every offset is checked against the file size first.
-#include "update/pe_version.h"
+#include "formats/pe_version.h"
 
 #include <cstring>
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "deployment.h"
-#include "update/patch_crypto.h"
+#include "verification/patch_crypto.h"
 
 bool builtInPatchPublicKey(uint8_t publicKey[kP256PublicKeySize]) {
     static const char kKeyHex[] = VYR_PATCH_PUBLIC_KEY;

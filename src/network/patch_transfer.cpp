@@ -1,12 +1,12 @@
 // One WinINet session per update run and the GET of a patch file into an open file handle.
-#include "update/patch_transfer.h"
+#include "network/patch_transfer.h"
 
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "update/url.h"
+#include "network/url.h"
 
 namespace {
 

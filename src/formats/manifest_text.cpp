@@ -1,12 +1,12 @@
 // Line-by-line manifest parser. Words are measured before they are copied, so a word that does not
 // fit its field makes the line malformed instead of being cut into a different version or file name.
-#include "update/manifest_text.h"
+#include "formats/manifest_text.h"
 
 #include <cstdint>
 #include <cstring>
 
-#include "update/path_check.h"
-#include "update/version_text.h"
+#include "formats/path_check.h"
+#include "formats/version_text.h"
 
 namespace {
 
