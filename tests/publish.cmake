@@ -10,3 +10,9 @@ if(WIN32)
   # Releases made by vyr-publish patch a game folder under Wine; the test builds the host tool itself.
   vyr_e2e_test(e2e_publish e2e/test_publish.py TIMEOUT 600)
 endif()
+
+if(NOT WIN32)
+  # The release planner's rules on real folders, under the sanitizers.
+  vyr_unit_test(release_plan_test SOURCES release_plan_test.cpp)
+  target_link_libraries(release_plan_test PRIVATE vyr_publish_core)
+endif()

@@ -20,6 +20,7 @@
 #include "update/update_worker.h"
 #include "update/version_check.h"
 #include "formats/version_text.h"
+#include "formats/own_file_names.h"
 
 namespace {
 
@@ -133,7 +134,7 @@ void centreWindow() {
 }
 
 bool updateDatExists() {
-    FILE* file = fopen("update.dat", "rb");
+    FILE* file = fopen(own_file::kManifestCopy, "rb");
     if (!file) return false;
     fclose(file);
     return true;
@@ -147,7 +148,7 @@ int handOffToUpdater(HandOff kind, int processId, const char* version) {
     bool fits = formatUpdaterCommandLine(commandLineBuffer, sizeof commandLineBuffer, kind, processId, version,
                                          settingText(SettingText::PatchBaseUrl));
     char updaterPath[kPathSize + 16] = {};
-    int pathLength = snprintf(updaterPath, sizeof updaterPath, "%s\\Updater.exe", gState.moduleDirectory);
+    int pathLength = snprintf(updaterPath, sizeof updaterPath, "%s\\%s", gState.moduleDirectory, own_file::kUpdaterExe);
     fits = fits && pathLength > 0 && pathLength < static_cast<int>(sizeof updaterPath);
     DWORD error = 0;
     STARTUPINFOA startupInfo{};

@@ -13,31 +13,22 @@
 #include <vector>
 
 #include "formats/delete_list_text.h"
-#include "update/patch_progress.h"
+#include "formats/own_file_names.h"
 #include "formats/path_check.h"
+#include "update/patch_progress.h"
 #include "update/zip_extract.h"
-#include "updater/updater_texts.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 const char kDeleteListName[] = "delete.txt";
-const char kPartialSuffix[] = ".download";
-// The launcher's and Updater's files in the game folder, compared without regard to case.
-const char* const kLauncherOwnFiles[] = {"config", "update.dat", "VYRLauncher.exe", "Updater.exe",
-                                         updater_file::kLauncherDownload, updater_file::kLauncherBackup,
-                                         updater_file::kInstallerDownload, updater_file::kIndexDownload};
 const size_t kCompareChunk = 1 << 16;
 
 std::string lower(std::string text) {
     for (char& c : text)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return text;
-}
-
-bool endsWith(const std::string& text, const std::string& suffix) {
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 bool isTopLevel(const std::string& name) { return name.find('/') == std::string::npos; }
@@ -78,12 +69,20 @@ bool sameContent(const std::string& a, const std::string& b) {
     return first.eof() && second.eof();
 }
 
-// Every folder that holds a file of the tree, lower-cased.
-std::set<std::string> foldersOf(const std::vector<std::string>& files) {
+void addFoldersAbove(const std::string& name, std::set<std::string>* folders) {
+    for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1))
+        folders->insert(lower(name.substr(0, slash)));
+}
+
+// Every folder of the tree, lower-cased: those above a file and the empty ones with theirs, since an
+// empty folder blocks a file of its name on Windows just as a full one does.
+std::set<std::string> foldersOf(const BuildTree& tree) {
     std::set<std::string> folders;
-    for (const std::string& name : files)
-        for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1))
-            folders.insert(lower(name.substr(0, slash)));
+    for (const std::string& name : tree.files) addFoldersAbove(name, &folders);
+    for (const std::string& folder : tree.emptyFolders) {
+        folders.insert(lower(folder));
+        addFoldersAbove(folder, &folders);
+    }
     return folders;
 }
 
@@ -106,7 +105,7 @@ void checkShippedName(const std::string& name, const std::set<std::string>& arch
 
 void checkCaseCollisions(const BuildTree& tree, std::vector<std::string>* problems) {
     std::map<std::string, std::string> seen;
-    std::set<std::string> folders = foldersOf(tree.files);
+    std::set<std::string> folders = foldersOf(tree);
     for (const std::string& name : tree.files) {
         auto inserted = seen.emplace(lower(name), name);
         if (!inserted.second)
@@ -118,8 +117,8 @@ void checkCaseCollisions(const BuildTree& tree, std::vector<std::string>* proble
 // A path that is a file in one build and a folder in the other: the launcher unpacks before it
 // deletes, so it would have to write a file where a folder is, or the other way round.
 void checkFileFolderSwaps(const BuildTree& oldTree, const BuildTree& newTree, std::vector<std::string>* problems) {
-    std::set<std::string> oldFolders = foldersOf(oldTree.files);
-    std::set<std::string> newFolders = foldersOf(newTree.files);
+    std::set<std::string> oldFolders = foldersOf(oldTree);
+    std::set<std::string> newFolders = foldersOf(newTree);
     for (const std::string& name : newTree.files)
         if (oldFolders.count(lower(name))) problems->push_back(name + ": a folder in the old build, a file in the new");
     for (const std::string& name : oldTree.files)
@@ -127,15 +126,6 @@ void checkFileFolderSwaps(const BuildTree& oldTree, const BuildTree& newTree, st
 }
 
 }  // namespace
-
-bool isLauncherOwnFile(const std::string& name) {
-    std::string folded = lower(name);
-    if (endsWith(folded, kPartialSuffix)) return true;
-    if (!isTopLevel(folded)) return false;
-    for (const char* own : kLauncherOwnFiles)
-        if (folded == lower(own)) return true;
-    return false;
-}
 
 bool scanBuild(const std::string& root, BuildTree* tree, std::vector<std::string>* problems) {
     tree->root = root;
@@ -148,16 +138,23 @@ bool scanBuild(const std::string& root, BuildTree* tree, std::vector<std::string
         problems->push_back(root + ": not a folder");
         return false;
     }
-    fs::recursive_directory_iterator it(root, fs::directory_options::follow_directory_symlink, error);
+    // Links are never followed: one pointing out of the build would ship whatever it reaches.
+    fs::recursive_directory_iterator it(root, fs::directory_options::none, error);
     for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
         std::string name = it->path().lexically_relative(root).generic_string();
-        if (it->is_directory(error)) {
+        const char* own = ownFileNameOf(name.c_str());
+        if (it->is_symlink(error)) {
+            problems->push_back(it->path().string() + ": a symbolic link; copy what it points to into the build");
+        } else if (own != nullptr) {
+            problems->push_back(name + ": the launcher or Updater keeps its own " + own +
+                                " in the game folder; a game file of this name cannot be shipped or deleted");
+        } else if (it->is_directory(error)) {
             if (fs::is_empty(it->path(), error)) tree->emptyFolders.push_back(name);
         } else if (!it->is_regular_file(error)) {
             problems->push_back(it->path().string() + ": neither a file nor a folder");
         } else if (isTopLevel(name) && lower(name) == kDeleteListName) {
             tree->hasDeleteList = true;
-        } else if (!isLauncherOwnFile(name)) {
+        } else {
             tree->files.push_back(name);
         }
     }
@@ -186,8 +183,7 @@ bool planRelease(const BuildTree& oldTree, const BuildTree& newTree, const std::
         checkShippedName(name, archives, problems);
         plan->shipped.push_back(name);
     }
-    std::set<std::string> oldFolders = foldersOf(oldTree.files);
-    for (const std::string& folder : oldTree.emptyFolders) oldFolders.insert(lower(folder));
+    std::set<std::string> oldFolders = foldersOf(oldTree);
     for (const std::string& folder : newTree.emptyFolders) {
         if (oldFolders.count(lower(folder))) continue;
         checkShippedName(folder, archives, problems);

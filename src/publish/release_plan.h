@@ -7,7 +7,7 @@
 
 struct BuildTree {
     std::string root;
-    std::vector<std::string> files;         // "/"-separated, below root, the launcher's own files left out
+    std::vector<std::string> files;         // "/"-separated, below root
     std::vector<std::string> emptyFolders;  // likewise, folders without anything below them
     bool hasDeleteList;                     // a "delete.txt" at the top (any case)
 };
@@ -18,11 +18,9 @@ struct ReleasePlan {
     std::vector<std::string> deleted;     // sorted
 };
 
-// True for the files the launcher itself keeps in the game folder; they never travel in a release.
-bool isLauncherOwnFile(const std::string& name);
-
 // Lists a build folder. false (with the problems added) when it cannot be read or holds anything
-// other than files and folders.
+// other than files and folders: a symbolic link, which could reach outside the build, or a file named
+// like one the launcher or Updater keeps in the game folder.
 bool scanBuild(const std::string& root, BuildTree* tree, std::vector<std::string>* problems);
 
 // Compares the two builds by content. `patchNames` are the names every step of the manifest downloads

@@ -11,13 +11,14 @@
 
 #include "app/launcher_state.h"
 #include "cipher/config_transform.h"
+#include "formats/own_file_names.h"
 #include "settings/config_text.h"
 #include "settings/launcher_settings.h"
 
 namespace {
 
-const char kConfigName[] = "config";
-const char kConfigTempName[] = "config.tmp";
+const char* const kConfigName = own_file::kConfig;
+const char* const kConfigTempName = own_file::kConfigTemp;
 enum { kConfigWriteBufferSize = 256 };
 
 // The whole content of an open file; false when its size cannot be found or no buffer can be had.

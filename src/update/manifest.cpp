@@ -11,6 +11,7 @@
 #include "settings/launcher_settings.h"
 #include "network/http_transfer.h"
 #include "formats/manifest_text.h"
+#include "formats/own_file_names.h"
 #include "verification/patch_verify.h"
 
 namespace {
@@ -28,12 +29,12 @@ int fetchManifest() {
     int needed = snprintf(requestUrl, sizeof requestUrl, "%s?tick=%u", settingText(SettingText::PatchInfoUrl),
                           static_cast<unsigned>(timeGetTime()));
     if (needed < 0 || needed >= static_cast<int>(sizeof requestUrl)) return 0;
-    if (downloadToFile(requestUrl, "update.dat", 1, "downslib", 3000, nullptr) != kTransferOk) return 0;
+    if (downloadToFile(requestUrl, own_file::kManifestCopy, 1, "downslib", 3000, nullptr) != kTransferOk) return 0;
     // A build that carries the publisher's key reads only a manifest the signed index vouches for.
-    if (!indexLoadSucceeded(loadPatchIndex(settingText(SettingText::PatchBaseUrl), "update.idx", "update.dat")))
+    if (!indexLoadSucceeded(loadPatchIndex(settingText(SettingText::PatchBaseUrl), own_file::kIndexCopy, own_file::kManifestCopy)))
         return 0;
 
-    FILE* manifest = fopen("update.dat", "r");
+    FILE* manifest = fopen(own_file::kManifestCopy, "r");
     if (!manifest) return 0;
     readManifestFile(manifest, stateTargets(), gState.localGameVersion);
     fclose(manifest);

@@ -18,6 +18,7 @@
 #include "verification/patch_verify.h"
 #include "formats/path_check.h"
 #include "update/zip_extract.h"
+#include "formats/own_file_names.h"
 #include "archives/zip_file_io.h"
 
 namespace {
@@ -26,8 +27,8 @@ enum { kUrlSize = 256, kTempNameSize = kPathSize + 16, kUnpackRetryPauseMs = 250
        kDownloadTries = 5, kFirstBackoffMs = 1000, kRetryWindowMs = 40000 };
 
 const char kPlayerSubfolder[] = "/Player/";
-const char kTempSuffix[] = ".download";
-const char kValidatorSuffix[] = ".download.validator";
+const char* const kTempSuffix = own_file::kDownloadSuffix;
+const char* const kValidatorSuffix = own_file::kValidatorSuffix;
 const char kAgent[] = "MS";
 
 // One session for the whole run, so the patch server's connection is kept alive between files.
