@@ -21,11 +21,49 @@ namespace {
 
 enum { kCoordinateSize = 32, kUncompressedPointSize = 65, kUncompressedPointTag = 4, kReadPieceSize = 1 << 16 };
 const char kCurveName[] = "prime256v1";
+const mode_t kKeyFileMode = S_IRUSR | S_IWUSR;
+const mode_t kGroupOrOtherAccess = S_IRWXG | S_IRWXO;
+const mode_t kPermissionBits = 07777;
+const char kKeyTemporarySuffix[] = ".new";
+
+// Writes the key into a temporary file of mode 0600 and flushes it to the disk.
+bool writeKeyFile(const std::string& path, EVP_PKEY* key) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, kKeyFileMode);
+    if (fd < 0) return false;
+    FILE* file = fchmod(fd, kKeyFileMode) == 0 ? fdopen(fd, "wb") : nullptr;
+    if (file == nullptr) {
+        close(fd);
+        return false;
+    }
+    bool written = PEM_write_PrivateKey(file, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
+    written = fflush(file) == 0 && fsync(fd) == 0 && written;
+    return fclose(file) == 0 && written;
+}
+
+// Like ssh, a key that others on the machine may read is not trusted to be secret any more.
+bool keyIsPrivate(FILE* file, const std::string& pemPath, std::string* error) {
+    struct stat status;
+    if (fstat(fileno(file), &status) != 0) {
+        *error = "cannot read the mode of " + pemPath;
+        return false;
+    }
+    if ((status.st_mode & kGroupOrOtherAccess) != 0) {
+        char mode[16];
+        snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & kPermissionBits));
+        *error = pemPath + ": mode " + mode + " lets others read the signing key; chmod 600 it";
+        return false;
+    }
+    return true;
+}
 
 EVP_PKEY* readPrivateKey(const std::string& pemPath, std::string* error) {
     FILE* file = fopen(pemPath.c_str(), "rb");
     if (file == nullptr) {
         *error = "cannot open the key " + pemPath;
+        return nullptr;
+    }
+    if (!keyIsPrivate(file, pemPath, error)) {
+        fclose(file);
         return nullptr;
     }
     EVP_PKEY* key = PEM_read_PrivateKey(file, nullptr, nullptr, nullptr);
@@ -72,20 +110,25 @@ bool generateKey(const std::string& pemPath, std::string* error) {
         *error = "cannot generate a P-256 key";
         return false;
     }
-    // Never over an existing key: a lost signing key cannot be replaced without a new launcher.
-    int fd = open(pemPath.c_str(), O_WRONLY | O_CREAT | O_EXCL, S_IRUSR | S_IWUSR);
-    FILE* file = fd >= 0 ? fdopen(fd, "wb") : nullptr;
-    if (file == nullptr) {
-        if (fd >= 0) close(fd);
-        EVP_PKEY_free(key);
+    // Whole or not at all: a run killed while writing leaves only the temporary file, never a cut key
+    // that would block the next keygen.
+    std::string temporary = pemPath + kKeyTemporarySuffix;
+    bool written = writeKeyFile(temporary, key);
+    EVP_PKEY_free(key);
+    if (!written) {
+        unlink(temporary.c_str());
+        *error = "cannot write " + temporary;
+        return false;
+    }
+    // A hard link never replaces an existing file: a lost signing key cannot be replaced without a new
+    // launcher.
+    if (link(temporary.c_str(), pemPath.c_str()) != 0) {
+        unlink(temporary.c_str());
         *error = "cannot create " + pemPath + " (it must not exist yet)";
         return false;
     }
-    bool written = PEM_write_PrivateKey(file, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
-    written = fclose(file) == 0 && written;
-    EVP_PKEY_free(key);
-    if (!written) *error = "cannot write " + pemPath;
-    return written;
+    unlink(temporary.c_str());
+    return true;
 }
 
 bool publicKeyHex(const std::string& pemPath, std::string* hex, std::string* error) {
