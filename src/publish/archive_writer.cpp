@@ -3,6 +3,7 @@
 // the file is stored. Archives of already compressed game data then cost no inflate time on the player.
 #include "publish/archive_writer.h"
 
+#include <unzip.h>
 #include <zip.h>
 #include <zlib.h>
 
@@ -11,14 +12,47 @@
 #include <ctime>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include "archives/zip_directory.h"
 
 namespace {
 
-enum { kChunkSize = 1 << 16, kRawDeflateWindowBits = -MAX_WBITS, kDeflateMemLevel = 8 };
+enum { kChunkSize = 1 << 16, kNameBufferSize = 1024, kRawDeflateWindowBits = -MAX_WBITS, kDeflateMemLevel = 8 };
 // Deflate must save at least 1/32 of the bytes to be worth inflating on every player's machine.
 const int kWorthwhileShift = 5;
 const unsigned long long kZip64Threshold = 0xffffffffull;
+
+// The end records, as the zip format lays them out. minizip writes the zip64 ones only for an
+// archive of 4 GiB or more; with more entries than the classic record's 16-bit count holds it writes
+// 0xffff there and nothing else, and a reader stops after 65,535 entries.
+enum : uint32_t {
+    kEndSignature = 0x06054b50,
+    kZip64EndSignature = 0x06064b50,
+    kZip64LocatorSignature = 0x07064b50,
+    kEndRecordSize = 22,
+    kZip64EndRecordSize = 56,
+    kZip64LocatorSize = 20,
+    kZip64RecordBodySize = kZip64EndRecordSize - 12,
+    kZip64Version = 45,
+    kClassicCountLimit = 0xffff,
+    kEndCountOffset = 10,
+    kEndDirectorySizeOffset = 12,
+    kEndDirectoryOffsetOffset = 16,
+    kMaxReportedEntries = 10,
+};
+
+void putLe(std::vector<unsigned char>* out, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out->push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
+
+uint64_t getLe(const unsigned char* in, int bytes) {
+    uint64_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i) value = value << 8 | in[i];
+    return value;
+}
 
 struct TrialDeflate {
     FILE* scratch;
@@ -121,7 +155,114 @@ bool addText(zipFile archive, const std::string& name, const std::string& text) 
            zipCloseFileInZip(archive) == ZIP_OK;
 }
 
+// Inserts a zip64 end record and its locator before the classic end record minizip wrote last (no
+// archive comment follows it), so every reader finds the true entry count.
+bool addZip64EndRecords(const std::string& zipPath, uint64_t entryCount, std::string* error) {
+    int fd = open(zipPath.c_str(), O_RDWR);
+    struct stat status;
+    unsigned char end[kEndRecordSize];
+    bool ok = fd >= 0 && fstat(fd, &status) == 0 && status.st_size >= kEndRecordSize &&
+              pread(fd, end, sizeof end, status.st_size - kEndRecordSize) == kEndRecordSize &&
+              getLe(end, 4) == kEndSignature;
+    unsigned char locator[kZip64LocatorSize];
+    // An archive of 4 GiB or more already has them.
+    bool hasZip64 = ok && status.st_size >= kEndRecordSize + kZip64LocatorSize &&
+                    pread(fd, locator, sizeof locator, status.st_size - kEndRecordSize - kZip64LocatorSize) ==
+                        kZip64LocatorSize &&
+                    getLe(locator, 4) == kZip64LocatorSignature;
+    if (ok && !hasZip64) {
+        uint64_t directorySize = getLe(end + kEndDirectorySizeOffset, 4);
+        uint64_t directoryOffset = getLe(end + kEndDirectoryOffsetOffset, 4);
+        uint64_t zip64EndPosition = static_cast<uint64_t>(status.st_size) - kEndRecordSize;
+        std::vector<unsigned char> tail;
+        putLe(&tail, kZip64EndSignature, 4);
+        putLe(&tail, kZip64RecordBodySize, 8);
+        putLe(&tail, kZip64Version, 2);  // made by
+        putLe(&tail, kZip64Version, 2);  // needed
+        putLe(&tail, 0, 4);              // this disk
+        putLe(&tail, 0, 4);              // the directory's disk
+        putLe(&tail, entryCount, 8);     // on this disk
+        putLe(&tail, entryCount, 8);     // in all
+        putLe(&tail, directorySize, 8);
+        putLe(&tail, directoryOffset, 8);
+        putLe(&tail, kZip64LocatorSignature, 4);
+        putLe(&tail, 0, 4);  // the zip64 end record's disk
+        putLe(&tail, zip64EndPosition, 8);
+        putLe(&tail, 1, 4);  // disks in all
+        tail.insert(tail.end(), end, end + kEndRecordSize);
+        ok = pwrite(fd, tail.data(), tail.size(), static_cast<off_t>(zip64EndPosition)) ==
+                 static_cast<ssize_t>(tail.size()) &&
+             fsync(fd) == 0;
+    }
+    if (fd >= 0 && close(fd) != 0) ok = false;
+    if (!ok) *error = "cannot add the zip64 end records to " + zipPath;
+    return ok;
+}
+
+bool readAtFile(void* context, uint64_t offset, void* buffer, size_t size) {
+    int fd = *static_cast<int*>(context);
+    return pread(fd, buffer, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
+}
+
+// How many entries a launcher's own directory reader finds, which is what it unpacks.
+bool launcherEntryCount(const std::string& zipPath, uint64_t* count) {
+    int fd = open(zipPath.c_str(), O_RDONLY);
+    struct stat status;
+    if (fd < 0) return false;
+    std::vector<ZipEntryRegion> regions;
+    bool ok = fstat(fd, &status) == 0 &&
+              readZipDirectory(ZipSource{readAtFile, &fd, static_cast<uint64_t>(status.st_size)}, &regions) ==
+                  kZipDirectoryRead;
+    close(fd);
+    *count = regions.size();
+    return ok;
+}
+
+// Inflates the current entry whole; minizip checks the CRC when the entry is closed.
+std::string checkCurrentEntry(unzFile archive, std::vector<unsigned char>* buffer) {
+    unz_file_info64 info;
+    char name[kNameBufferSize];
+    if (unzGetCurrentFileInfo64(archive, &info, name, sizeof name, nullptr, 0, nullptr, 0) != UNZ_OK)
+        return "an entry's information cannot be read";
+    if (unzOpenCurrentFile(archive) != UNZ_OK) return std::string(name) + ": its data cannot be opened";
+    unsigned long long total = 0;
+    int read = 0;
+    while ((read = unzReadCurrentFile(archive, buffer->data(), static_cast<unsigned>(buffer->size()))) > 0)
+        total += static_cast<unsigned>(read);
+    int closed = unzCloseCurrentFile(archive);
+    if (read < 0) return std::string(name) + ": its data does not inflate";
+    if (total != info.uncompressed_size)
+        return std::string(name) + ": inflates to " + std::to_string(total) + " bytes, not the recorded " +
+               std::to_string(info.uncompressed_size);
+    if (closed == UNZ_CRCERROR) return std::string(name) + ": its CRC does not match its data";
+    return closed == UNZ_OK ? std::string() : std::string(name) + ": cannot be closed";
+}
+
 }  // namespace
+
+std::vector<std::string> checkReleaseArchive(const std::string& zipPath) {
+    std::vector<std::string> problems;
+    uint64_t launcherCount = 0;
+    unzFile archive = unzOpen64(zipPath.c_str());
+    if (archive == nullptr || !launcherEntryCount(zipPath, &launcherCount)) {
+        if (archive != nullptr) unzClose(archive);
+        problems.push_back("not a zip archive the launcher can open");
+        return problems;
+    }
+    std::vector<unsigned char> buffer(kChunkSize);
+    uint64_t walked = 0;
+    // minizip walks a directory whose count reads 0xffff to its end, so this counts every record.
+    for (int at = unzGoToFirstFile(archive); at == UNZ_OK; at = unzGoToNextFile(archive)) {
+        ++walked;
+        std::string problem = checkCurrentEntry(archive, &buffer);
+        if (!problem.empty() && problems.size() < kMaxReportedEntries) problems.push_back(problem);
+    }
+    unzClose(archive);
+    if (walked != launcherCount)
+        problems.push_back("the launcher finds " + std::to_string(launcherCount) + " entries, the directory holds " +
+                           std::to_string(walked));
+    return problems;
+}
 
 bool writeReleaseArchive(const std::string& zipPath, const std::string& sourceRoot,
                          const std::vector<std::string>& files, const std::vector<std::string>& folders,
@@ -149,5 +290,7 @@ bool writeReleaseArchive(const std::string& zipPath, const std::string& sourceRo
         *error = "cannot finish " + zipPath;
         ok = false;
     }
+    uint64_t entryCount = folders.size() + files.size() + (deleteList.empty() ? 0 : 1);
+    if (ok && entryCount >= kClassicCountLimit) ok = addZip64EndRecords(zipPath, entryCount, error);
     return ok;
 }

@@ -1,5 +1,6 @@
 // The release archive Player/Patch<N>.zip: every shipped file, deflated where that pays and stored
-// where it does not, zip64 where an entry needs it, and the delete list as "delete.txt" at the top.
+// where it does not, zip64 where an entry or the entry count needs it, and the delete list as
+// "delete.txt" at the top.
 #pragma once
 #include <string>
 #include <vector>
@@ -9,3 +10,7 @@
 bool writeReleaseArchive(const std::string& zipPath, const std::string& sourceRoot,
                          const std::vector<std::string>& files, const std::vector<std::string>& folders,
                          const std::string& deleteList, std::string* error);
+
+// What the launcher would find wrong when it unpacks the archive at zipPath: an entry count that hides
+// entries, an entry whose data does not inflate to its recorded size and CRC. Empty when it reads whole.
+std::vector<std::string> checkReleaseArchive(const std::string& zipPath);

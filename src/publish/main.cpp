@@ -27,9 +27,9 @@ const char kUsage[] =
     "usage:\n"
     "  vyr-publish keygen    --private KEY.pem\n"
     "  vyr-publish pubkey    --private KEY.pem\n"
-    "  vyr-publish release   --www DIR --from OLD --to NEW --version N [--private KEY.pem]\n"
-    "  vyr-publish launcher  --www DIR --file VYRLauncher.exe --version A.B.C.D [--private KEY.pem]\n"
-    "  vyr-publish installer --www DIR --file SETUP.exe --version A.B.C.D [--private KEY.pem]\n"
+    "  vyr-publish release   --www DIR --from OLD --to NEW --version N [--new-major] (--private KEY.pem | --unsigned)\n"
+    "  vyr-publish launcher  --www DIR --file VYRLauncher.exe --version A.B.C.D (--private KEY.pem | --unsigned)\n"
+    "  vyr-publish installer --www DIR --file SETUP.exe --version A.B.C.D (--private KEY.pem | --unsigned)\n"
     "  vyr-publish verify    --www DIR [--public HEX]\n";
 
 typedef std::map<std::string, std::string> Options;
@@ -44,12 +44,25 @@ int failAll(const std::vector<std::string>& problems) {
     return 1;
 }
 
-// "--name value" pairs; false when an option is unknown to the command, given twice, or lacks a value,
-// or a required one is missing.
+// The game-version decision of every launcher: a game whose major part (version / 10000) differs from
+// the manifest's last step is blocked with this text.
+const int kMajorVersionDivisor = 10000;
+const char kPlayersBlockedText[] = "Please download the installer client again.";
+
+// "--name value" pairs and bare "--flag"s (stored with an empty value); false when an option is unknown
+// to the command, given twice, or lacks a value, or a required one is missing.
 bool readOptions(int argc, char** argv, const std::set<std::string>& required, const std::set<std::string>& optional,
-                 Options* options, std::string* error) {
+                 const std::set<std::string>& flags, Options* options, std::string* error) {
     for (int i = 2; i < argc; i += 2) {
         std::string name = argv[i];
+        if (name.compare(0, 2, "--") == 0 && flags.count(name.substr(2))) {
+            if (!options->emplace(name.substr(2), "").second) {
+                *error = name + " is given twice";
+                return false;
+            }
+            --i;
+            continue;
+        }
         if (name.compare(0, 2, "--") != 0 || (!required.count(name.substr(2)) && !optional.count(name.substr(2)))) {
             *error = "unknown option " + name;
             return false;
@@ -77,6 +90,27 @@ std::string optionOr(const Options& options, const char* name) {
     return found == options.end() ? std::string() : found->second;
 }
 
+// Before anything is written: the key must be readable, and a signed index is never replaced by an
+// unsigned one by mistake, since every launcher built with the public key would refuse all updates.
+bool checkSigningChoice(const std::string& www, const Options& options, std::string* error) {
+    std::string key = optionOr(options, "private"), hex;
+    bool dropSigning = options.count("unsigned") != 0;
+    if (!key.empty() && dropSigning) {
+        *error = "--private and --unsigned exclude each other";
+        return false;
+    }
+    if (!key.empty()) return publicKeyHex(key, &hex, error);
+    if (dropSigning) return true;
+    std::string problem;
+    if (servedIndexIsSigned(www, &problem)) {
+        *error = problem.empty() ? www + "/PatchIndex.txt is signed: give --private KEY.pem (or --unsigned to drop the "
+                                         "signature, which launchers built with the public key then refuse)"
+                                 : problem;
+        return false;
+    }
+    return true;
+}
+
 int runKeygen(const Options& options) {
     std::string error, hex;
     if (!generateKey(options.at("private"), &error) || !publicKeyHex(options.at("private"), &hex, &error))
@@ -90,6 +124,30 @@ int runPubkey(const Options& options) {
     if (!publicKeyHex(options.at("private"), &hex, &error)) return fail(error);
     printf("%s\n", hex.c_str());
     return 0;
+}
+
+// The major part of the game version the manifest's last step makes every launcher compare with;
+// -1 without steps.
+int manifestMajor(const ManifestContents& contents) {
+    int latest = -1;
+    for (const VersionStep& step : contents.steps)
+        if (step.version != 0) latest = step.version;
+    return latest < 0 ? -1 : latest / kMajorVersionDivisor;
+}
+
+// A step of another major version blocks every installed game until its player installs the client
+// anew; the studio must ask for that in so many words.
+bool checkMajorVersion(int number, const ManifestContents& contents, bool newMajor, std::string* error) {
+    int current = manifestMajor(contents);
+    if (current < 0 || number / kMajorVersionDivisor == current) return true;
+    if (!newMajor) {
+        *error = "--version " + std::to_string(number) + " is of major version " +
+                 std::to_string(number / kMajorVersionDivisor) + ", the manifest's of " + std::to_string(current) +
+                 ": every player would be told \"" + kPlayersBlockedText +
+                 "\"; give --new-major if that is meant";
+        return false;
+    }
+    return true;
 }
 
 // The step number: a plain decimal above every step of the manifest and within the launcher's range.
@@ -146,12 +204,25 @@ bool writeArchiveInPlace(const std::string& www, const std::string& archiveName,
     return replaceFileWith(path, temporary, error);
 }
 
+// A run cut between placing the manifest and the index leaves the manifest with this step and an index
+// that does not vouch for it; running the same release again takes the step back out and redoes it.
+void dropCutStep(const std::string& www, const std::string& versionText, ManifestContents* contents) {
+    if (contents->steps.empty() || std::to_string(contents->steps.back().version) != versionText) return;
+    std::error_code status;
+    if (!fs::exists(www + "/PatchIndex.txt", status) || servedIndexMatchesManifest(www)) return;
+    printf("step %s was cut short by an earlier run: publishing it again\n", versionText.c_str());
+    contents->steps.pop_back();
+}
+
 int runRelease(const Options& options) {
     const std::string www = options.at("www");
     std::string error;
     ManifestContents contents;
     int number = 0;
-    if (!loadManifest(www, &contents, &error) || !readStepNumber(options.at("version"), contents, &number, &error))
+    if (!checkSigningChoice(www, options, &error) || !loadManifest(www, &contents, &error)) return fail(error);
+    dropCutStep(www, options.at("version"), &contents);
+    if (!readStepNumber(options.at("version"), contents, &number, &error) ||
+        !checkMajorVersion(number, contents, options.count("new-major") != 0, &error))
         return fail(error);
 
     std::vector<std::string> problems;
@@ -164,6 +235,7 @@ int runRelease(const Options& options) {
     if (!scanned || !planRelease(oldTree, newTree, patchNamesWith(contents, archiveName), &plan, &problems))
         return failAll(problems);
 
+    int previousMajor = manifestMajor(contents);
     VersionStep step;
     memset(&step, 0, sizeof step);
     step.version = number;
@@ -177,6 +249,10 @@ int runRelease(const Options& options) {
     if (!publishManifestAndIndex(www, contents, optionOr(options, "private"), &error)) return fail(error);
     printf("step %d: shipped %zu, deleted %zu%s\n", number, plan.shipped.size(), plan.deleted.size(),
            carriesFiles ? (" in Player/" + archiveName).c_str() : "");
+    if (previousMajor >= 0 && previousMajor != number / kMajorVersionDivisor)
+        printf("major version %d: every player of major version %d now reads \"%s\" and must install the client "
+               "anew\n",
+               number / kMajorVersionDivisor, previousMajor, kPlayersBlockedText);
     return 0;
 }
 
@@ -216,17 +292,27 @@ int runPlaceFile(const Options& options, bool isLauncher) {
     if (!isPublishableVersionText(version.c_str())) return fail("--version must be A.B.C.D, not \"" + version + "\"");
     if (isLauncher && !checkLauncherVersion(file, version, &error)) return fail(error);
     ManifestContents contents;
-    if (!loadManifest(www, &contents, &error)) return fail(error);
+    if (!checkSigningChoice(www, options, &error) || !loadManifest(www, &contents, &error)) return fail(error);
     std::string target = www + "/" + (isLauncher ? updater_file::kLauncherUrlPath : updater_file::kInstallerUrlPath);
-    if (!replaceFileWithCopy(target, file, &error)) return fail(error);
+    // The file the index vouches for stays until the new manifest and index are in place.
+    if (!keepPreviousOf(target, &error) || !replaceFileWithCopy(target, file, &error)) {
+        dropPreviousOf(target);
+        return fail(error);
+    }
     char* field = isLauncher ? contents.launcherVersion : contents.installerVersion;
     snprintf(field, kVersionTextSize, "%s", version.c_str());
-    if (!publishManifestAndIndex(www, contents, optionOr(options, "private"), &error)) return fail(error);
+    if (!publishManifestAndIndex(www, contents, optionOr(options, "private"), &error)) {
+        restorePreviousOf(target);
+        return fail(error);
+    }
+    dropPreviousOf(target);
     return 0;
 }
 
 int runVerify(const Options& options) {
-    std::vector<std::string> problems = verifyServedFolder(options.at("www"), optionOr(options, "public"));
+    std::string publicKey = optionOr(options, "public");
+    std::vector<std::string> problems = verifyServedFolder(options.at("www"), publicKey);
+    if (publicKey.empty()) printf("the index's signature was not checked: give --public HEX to check it\n");
     if (!problems.empty()) return failAll(problems);
     printf("%s: manifest, index and files agree\n", options.at("www").c_str());
     return 0;
@@ -244,20 +330,21 @@ int main(int argc, char** argv) {
         const char* name;
         std::set<std::string> required;
         std::set<std::string> optional;
+        std::set<std::string> flags;
     };
     const Command commands[] = {
-        {"keygen", {"private"}, {}},
-        {"pubkey", {"private"}, {}},
-        {"release", {"www", "from", "to", "version"}, {"private"}},
-        {"launcher", {"www", "file", "version"}, {"private"}},
-        {"installer", {"www", "file", "version"}, {"private"}},
-        {"verify", {"www"}, {"public"}},
+        {"keygen", {"private"}, {}, {}},
+        {"pubkey", {"private"}, {}, {}},
+        {"release", {"www", "from", "to", "version"}, {"private"}, {"unsigned", "new-major"}},
+        {"launcher", {"www", "file", "version"}, {"private"}, {"unsigned"}},
+        {"installer", {"www", "file", "version"}, {"private"}, {"unsigned"}},
+        {"verify", {"www"}, {"public"}, {}},
     };
     for (const Command& c : commands) {
         if (command != c.name) continue;
         Options options;
         std::string error;
-        if (!readOptions(argc, argv, c.required, c.optional, &options, &error)) {
+        if (!readOptions(argc, argv, c.required, c.optional, c.flags, &options, &error)) {
             fputs(kUsage, stderr);
             return fail(error);
         }

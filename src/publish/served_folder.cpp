@@ -11,7 +11,9 @@
 
 #include <unistd.h>
 
+#include "publish/archive_writer.h"
 #include "publish/signing.h"
+#include "update/patch_progress.h"
 #include "formats/patch_index.h"
 #include "updater/updater_texts.h"
 
@@ -22,6 +24,12 @@ namespace {
 const char kManifestName[] = "LauncherPatchInfo.txt";
 const char* const kIndexName = updater_file::kIndexUrlPath;
 const char kTemporarySuffix[] = ".publishing";
+// The manifest a run replaces, kept until the index has followed it.
+const char kPreviousSuffix[] = ".previous";
+
+bool endsWith(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
 
 bool readWholeFile(const std::string& path, std::string* data) {
     std::ifstream in(path, std::ios::binary);
@@ -154,6 +162,21 @@ std::string temporaryPathFor(const std::string& path) {
     return path + kTemporarySuffix + std::to_string(getpid());
 }
 
+bool keepPreviousOf(const std::string& path, std::string* error) {
+    std::string previous = path + kPreviousSuffix;
+    unlink(previous.c_str());
+    if (link(path.c_str(), previous.c_str()) == 0 || errno == ENOENT) return true;
+    *error = "cannot keep the previous " + path + " as " + previous + ": " + strerror(errno);
+    return false;
+}
+
+void restorePreviousOf(const std::string& path) {
+    std::string previous = path + kPreviousSuffix;
+    if (rename(previous.c_str(), path.c_str()) != 0 && errno == ENOENT) unlink(path.c_str());
+}
+
+void dropPreviousOf(const std::string& path) { unlink((path + kPreviousSuffix).c_str()); }
+
 bool replaceFileWith(const std::string& path, const std::string& temporary, std::string* error) {
     if (rename(temporary.c_str(), path.c_str()) != 0) {
         *error = "cannot replace " + path + ": " + strerror(errno);
@@ -161,21 +184,6 @@ bool replaceFileWith(const std::string& path, const std::string& temporary, std:
         return false;
     }
     return true;
-}
-
-bool replaceFileWithData(const std::string& path, const std::string& data, std::string* error) {
-    std::error_code status;
-    fs::create_directories(fs::path(path).parent_path(), status);
-    std::string temporary = temporaryPathFor(path);
-    FILE* file = fopen(temporary.c_str(), "wb");
-    bool written = file != nullptr && fwrite(data.data(), 1, data.size(), file) == data.size();
-    if (file != nullptr) written = fflush(file) == 0 && fsync(fileno(file)) == 0 && fclose(file) == 0 && written;
-    if (!written) {
-        *error = "cannot write " + temporary;
-        unlink(temporary.c_str());
-        return false;
-    }
-    return replaceFileWith(path, temporary, error);
 }
 
 bool replaceFileWithCopy(const std::string& path, const std::string& source, std::string* error) {
@@ -190,6 +198,42 @@ bool replaceFileWithCopy(const std::string& path, const std::string& source, std
     return replaceFileWith(path, temporary, error);
 }
 
+namespace {
+
+// Renames both finished temporaries into place, the manifest first. Launchers that check the index
+// refuse a manifest it does not vouch for, so a failure here never leaves the pair mismatched.
+bool placeManifestAndIndex(const std::string& www, const std::string& manifestTemporary,
+                           const std::string& indexTemporary, std::string* error) {
+    std::string manifestPath = www + "/" + kManifestName;
+    bool placed = keepPreviousOf(manifestPath, error) && replaceFileWith(manifestPath, manifestTemporary, error);
+    if (placed && !replaceFileWith(www + "/" + kIndexName, indexTemporary, error)) {
+        restorePreviousOf(manifestPath);
+        *error += "; the previous manifest is back in place, run the same command again";
+        return false;
+    }
+    unlink(manifestTemporary.c_str());
+    unlink(indexTemporary.c_str());
+    dropPreviousOf(manifestPath);
+    return placed;
+}
+
+// Writes `data` into a flushed temporary file beside `path`, which stays where it is.
+bool writeTemporary(const std::string& path, const std::string& data, std::string* temporary, std::string* error) {
+    std::error_code status;
+    fs::create_directories(fs::path(path).parent_path(), status);
+    *temporary = temporaryPathFor(path);
+    FILE* file = fopen(temporary->c_str(), "wb");
+    bool written = file != nullptr && fwrite(data.data(), 1, data.size(), file) == data.size();
+    if (file != nullptr) written = fflush(file) == 0 && fsync(fileno(file)) == 0 && fclose(file) == 0 && written;
+    if (!written) {
+        *error = "cannot write " + *temporary + ": " + strerror(errno);
+        unlink(temporary->c_str());
+    }
+    return written;
+}
+
+}  // namespace
+
 bool publishManifestAndIndex(const std::string& www, const ManifestContents& contents, const std::string& privateKey,
                              std::string* error) {
     std::string manifestText, problem;
@@ -200,21 +244,72 @@ bool publishManifestAndIndex(const std::string& www, const ManifestContents& con
     std::string indexText;
     if (!formatIndex(www, manifestText, contents, privateKey, &indexText, error)) return false;
 
-    std::string manifestPath = www + "/" + kManifestName;
-    std::string temporary = temporaryPathFor(manifestPath);
+    std::string manifestTemporary, indexTemporary;
+    if (!writeTemporary(www + "/" + kManifestName, manifestText, &manifestTemporary, error)) return false;
     ManifestContents readBack;
     bool whole = true;
-    bool written = replaceFileWithData(temporary, manifestText, error) && readManifestFileAt(temporary, &readBack, &whole);
-    if (written && (!whole || !sameManifestContents(contents, readBack))) {
+    if (!readManifestFileAt(manifestTemporary, &readBack, &whole) || !whole ||
+        !sameManifestContents(contents, readBack)) {
         *error = "the launcher would read the new manifest differently; nothing was published";
-        written = false;
-    }
-    if (!written) {
-        unlink(temporary.c_str());
+        unlink(manifestTemporary.c_str());
         return false;
     }
-    return replaceFileWith(manifestPath, temporary, error) && replaceFileWithData(www + "/" + kIndexName, indexText, error);
+    if (!writeTemporary(www + "/" + kIndexName, indexText, &indexTemporary, error)) {
+        unlink(manifestTemporary.c_str());
+        return false;
+    }
+    return placeManifestAndIndex(www, manifestTemporary, indexTemporary, error);
 }
+
+bool servedIndexIsSigned(const std::string& www, std::string* error) {
+    std::string indexPath = www + "/" + kIndexName, indexText;
+    std::error_code status;
+    if (!fs::exists(indexPath, status)) return false;
+    PatchIndex index;
+    if (!readWholeFile(indexPath, &indexText) ||
+        !parsePatchIndex(indexText.data(), indexText.size(), &index, IndexSignature::Optional)) {
+        *error = indexPath + " cannot be read, so whether it is signed is unknown: give --private or --unsigned";
+        return true;
+    }
+    return index.isSigned;
+}
+
+bool servedIndexMatchesManifest(const std::string& www) {
+    std::string manifestText, indexText;
+    PatchIndex index;
+    if (!readWholeFile(www + "/" + kManifestName, &manifestText) || !readWholeFile(www + "/" + kIndexName, &indexText) ||
+        !parsePatchIndex(indexText.data(), indexText.size(), &index, IndexSignature::Optional))
+        return false;
+    uint8_t manifestHash[kSha256Size];
+    sha256(manifestText.data(), manifestText.size(), manifestHash);
+    return memcmp(manifestHash, index.manifestSha256, kSha256Size) == 0;
+}
+
+namespace {
+
+// Temporary and previous files are removed by the run that made them; one still there is what a
+// killed run left, which players never fetch but which a studio should know of.
+void reportLeftovers(const std::string& www, std::vector<std::string>* problems) {
+    std::error_code status;
+    for (fs::recursive_directory_iterator it(www, status), end; !status && it != end; it.increment(status)) {
+        std::string name = it->path().filename().string();
+        if (name.find(kTemporarySuffix) == std::string::npos && !endsWith(name, kPreviousSuffix)) continue;
+        problems->push_back(it->path().lexically_relative(www).generic_string() +
+                            ": left by an interrupted run; remove it once no vyr-publish runs");
+    }
+}
+
+// Archives the launcher unpacks are opened here the way it opens them, entry by entry.
+void verifyArchives(const std::string& www, const std::vector<std::string>& paths,
+                    std::vector<std::string>* problems) {
+    for (const std::string& path : paths) {
+        std::error_code status;
+        if (!isArchiveName(path.c_str()) || !fs::is_regular_file(www + "/" + path, status)) continue;
+        for (const std::string& problem : checkReleaseArchive(www + "/" + path)) problems->push_back(path + ": " + problem);
+    }
+}
+
+}  // namespace
 
 std::vector<std::string> verifyServedFolder(const std::string& www, const std::string& publicKeyHex) {
     std::vector<std::string> problems;
@@ -248,5 +343,7 @@ std::vector<std::string> verifyServedFolder(const std::string& www, const std::s
             problems.push_back(path + ": the manifest uses it but the index has no line for it");
     }
     verifyIndexLines(www, index, &problems);
+    verifyArchives(www, paths, &problems);
+    reportLeftovers(www, &problems);
     return problems;
 }

@@ -9,10 +9,13 @@
 // The manifest as the launcher reads it; an absent one reads as empty sections.
 bool loadManifest(const std::string& www, ManifestContents* contents, std::string* error);
 
-// Writes `data` beside `path` and renames it over `path`, creating the folder first.
-bool replaceFileWithData(const std::string& path, const std::string& data, std::string* error);
 // Copies `source` beside `path` and renames the copy over `path`, creating the folder first.
 bool replaceFileWithCopy(const std::string& path, const std::string& source, std::string* error);
+// Puts the file `path` held before a replacement back, after what followed the replacement failed;
+// keepPreviousOf must have run before it. Without a previous file the new one is removed.
+bool keepPreviousOf(const std::string& path, std::string* error);
+void restorePreviousOf(const std::string& path);
+void dropPreviousOf(const std::string& path);
 // Renames a finished temporary file over `path`.
 bool replaceFileWith(const std::string& path, const std::string& temporary, std::string* error);
 // A temporary name beside `path`, removed by nobody but the rename.
@@ -24,7 +27,13 @@ std::string temporaryPathFor(const std::string& path);
 bool publishManifestAndIndex(const std::string& www, const ManifestContents& contents, const std::string& privateKey,
                              std::string* error);
 
+// Whether the index holds a signature; false also when there is no index yet.
+bool servedIndexIsSigned(const std::string& www, std::string* error);
+// Whether the index's manifest hash is that of the manifest beside it.
+bool servedIndexMatchesManifest(const std::string& www);
+
 // Every problem of the served folder: names the manifest lists that are missing, index lines that do
-// not match their files, files without a line, a manifest hash or signature (with a public key) that
-// does not hold. publicKeyHex may be empty.
+// not match their files, a manifest hash or signature (with a public key) that does not hold, an
+// archive whose entries do not read back whole, files an interrupted run left behind. publicKeyHex may
+// be empty.
 std::vector<std::string> verifyServedFolder(const std::string& www, const std::string& publicKeyHex);

@@ -4,7 +4,12 @@ the delete list), the manifest and the index it keeps, a signature
 openssl accepts, verify catching a tampered archive, a missing file and a wrong key, the launcher version
 check on real PE files, and every name the formats cannot carry refused with nothing published."""
 import argparse
+import hashlib
 import os
+import resource
+import signal
+import stat
+import struct
 import shutil
 import subprocess
 import sys
@@ -54,9 +59,25 @@ class PublishToolTests(unittest.TestCase):
                 write(os.path.join(root, path), data)
         return root
 
-    def release(self, old, new, version, expect=0, signed=True):
-        args = ["release", "--www", self.www, "--from", old, "--to", new, "--version", str(version)]
+    def release(self, old, new, version, expect=0, signed=True, extra=()):
+        args = ["release", "--www", self.www, "--from", old, "--to", new, "--version", str(version)] + list(extra)
         return self.run_tool(*(args + (["--private", self.key] if signed else [])), expect=expect)
+
+    def served(self):
+        """Every file of the served folder and its bytes."""
+        found = {}
+        for folder, _, names in os.walk(self.www):
+            for name in names:
+                found[os.path.relpath(os.path.join(folder, name), self.www)] = read(os.path.join(folder, name))
+        return found
+
+    def reindex(self, path):
+        """Makes the (unsigned) index vouch for the file at path as it is now."""
+        data = read(os.path.join(self.www, path))
+        index = read(os.path.join(self.www, "PatchIndex.txt")).decode().splitlines(True)
+        index = ["file %s %d %s\n" % (hashlib.sha256(data).hexdigest(), len(data), path)
+                 if line.endswith(" %s\n" % path) else line for line in index]
+        write(os.path.join(self.www, "PatchIndex.txt"), "".join(index))
 
     def test_release_chain_signature_and_verify(self):
         public = self.run_tool("keygen", "--private", self.key).stdout.strip()
@@ -119,10 +140,127 @@ class PublishToolTests(unittest.TestCase):
         self.assertEqual(other_public, der[-64:].hex())
         self.assertIn("signature", self.run_tool("verify", "--www", self.www, "--public", other_public,
                                                  expect=1).stderr)
-        # Unsigned, the folder verifies only without a key.
-        self.release(b, b, 10004, signed=False)
-        self.run_tool("verify", "--www", self.www)
+        # Forgetting the key over a signed folder is refused with nothing changed; dropping the signature
+        # takes --unsigned, and then the folder verifies only without a key, which verify says it did not check.
+        before = self.served()
+        self.assertIn("--unsigned", self.release(b, b, 10004, signed=False, expect=1).stderr)
+        self.assertEqual(self.served(), before)
+        self.release(b, b, 10004, expect=1, extra=["--unsigned"])  # not both
+        self.release(b, b, 10004, signed=False, extra=["--unsigned"])
+        self.assertIn("signature was not checked", self.run_tool("verify", "--www", self.www).stdout)
         self.assertIn("not signed", self.run_tool("verify", "--www", self.www, "--public", public, expect=1).stderr)
+        self.release(b, b, 10005, signed=False)  # an unsigned folder stays unsigned without asking
+        self.assertNotIn("signature was not checked",
+                         self.run_tool("verify", "--www", self.www, "--public", public, expect=1).stdout)
+
+    def test_keys_are_written_whole_with_mode_0600_and_readable_keys_are_refused(self):
+        def limited_writes():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (16, 16))
+            os.umask(0)
+        # A key that cannot be written whole (a full disk) leaves nothing that blocks the next keygen.
+        cut = subprocess.run([TOOL, "keygen", "--private", self.key], preexec_fn=limited_writes, capture_output=True)
+        self.assertEqual(cut.returncode, 1)
+        self.assertFalse(os.path.exists(self.key))
+        old_umask = os.umask(0)
+        try:
+            public = self.run_tool("keygen", "--private", self.key).stdout.strip()
+        finally:
+            os.umask(old_umask)
+        self.assertEqual(stat.S_IMODE(os.stat(self.key).st_mode), 0o600)
+        self.assertEqual(self.run_tool("pubkey", "--private", self.key).stdout.strip(), public)
+        a = self.build("A", {"a.dat": "a"})
+        for mode in (0o640, 0o604):
+            os.chmod(self.key, mode)
+            self.assertIn("chmod 600", self.run_tool("pubkey", "--private", self.key, expect=1).stderr)
+            self.assertIn("chmod 600", self.release(a, a, 10001, expect=1).stderr)
+            self.assertFalse(os.path.exists(self.www))
+        os.chmod(self.key, 0o400)
+        self.release(a, a, 10001)
+
+    def test_a_step_of_another_major_version_needs_new_major_and_says_what_players_see(self):
+        self.run_tool("keygen", "--private", self.key)
+        a = self.build("A", {"a.dat": "a"})
+        b = self.build("B", {"a.dat": "b"})
+        self.release(a, b, 10005)
+        before = self.served()
+        self.assertIn("--new-major", self.release(b, a, 20001, expect=1).stderr)
+        self.assertIn("not above", self.release(b, a, 9999, expect=1).stderr)  # below: refused as ever
+        self.assertEqual(self.served(), before)
+        out = self.release(b, a, 20001, extra=["--new-major"]).stdout
+        self.assertIn("Please download the installer client again.", out)
+        self.assertIn("20001 Patch20001.zip", read(os.path.join(self.www, "LauncherPatchInfo.txt")).decode())
+        self.assertNotIn("Please download", self.release(a, b, 20002).stdout)
+
+    def test_an_interrupted_release_leaves_a_consistent_pair_and_runs_again(self):
+        self.run_tool("keygen", "--private", self.key)
+        public = self.run_tool("pubkey", "--private", self.key).stdout.strip()
+        a = self.build("A", {"a.dat": "a"})
+        b = self.build("B", {"a.dat": "b", "new.dat": "n"})
+        self.release(a, a, 10001)
+        index_path = os.path.join(self.www, "PatchIndex.txt")
+        manifest_path = os.path.join(self.www, "LauncherPatchInfo.txt")
+        old_manifest, old_index = read(manifest_path), read(index_path)
+        # The index cannot be replaced (a folder holds its name): the manifest must not move without it.
+        os.remove(index_path)
+        write(os.path.join(index_path, "blocker"), "x")
+        self.assertIn("run the same command again", self.release(a, b, 10002, expect=1).stderr)
+        self.assertEqual(read(manifest_path), old_manifest)
+        shutil.rmtree(index_path)
+        write(index_path, old_index)
+        self.run_tool("verify", "--www", self.www, "--public", public)
+        self.release(a, b, 10002)
+        self.run_tool("verify", "--www", self.www, "--public", public)
+        # A kill between the two renames leaves the new manifest with the old index: the same release
+        # run again completes it.
+        write(index_path, old_index)
+        self.assertIn("does not match", self.run_tool("verify", "--www", self.www, expect=1).stderr)
+        self.assertIn("again", self.release(a, b, 10002).stdout)
+        self.assertEqual(read(manifest_path).decode().splitlines()[-2:], ["10001", "10002 Patch10002.zip"])
+        self.run_tool("verify", "--www", self.www, "--public", public)
+        # A key that cannot be read stops a placement before the placed file changes.
+        write(os.path.join(self.dir, "setup.exe"), "installer")
+        before = self.served()
+        self.run_tool("installer", "--www", self.www, "--file", os.path.join(self.dir, "setup.exe"), "--version",
+                      "1.0.0.1", "--private", os.path.join(self.dir, "missing.pem"), expect=1)
+        self.assertEqual(self.served(), before)
+        # What killed runs leave behind is reported.
+        write(manifest_path + ".previous", old_manifest)
+        write(os.path.join(self.www, "Player", "Patch10003.zip.publishing4242"), "cut")
+        problems = self.run_tool("verify", "--www", self.www, expect=1).stderr
+        self.assertIn("LauncherPatchInfo.txt.previous: left by an interrupted run", problems)
+        self.assertIn("Player/Patch10003.zip.publishing4242: left by an interrupted run", problems)
+
+    def test_archives_of_65536_entries_or_more_read_whole_and_verify_checks_every_entry(self):
+        files = {"d%02d/f%05d" % (i // 1000, i): "%d" % i for i in range(65600)}
+        a = self.build("A", {"gone.dat": "old"})
+        b = self.build("B", files)
+        self.release(a, b, 10001, signed=False, extra=["--unsigned"])
+        path = "Player/Patch10001.zip"
+        archive = os.path.join(self.www, path)
+        with zipfile.ZipFile(archive) as z:
+            infos = z.infolist()
+            self.assertEqual(len(infos), 65601)
+            self.assertEqual(infos[-1].filename, "delete.txt")  # last, after every file it may follow
+            self.assertEqual(z.read("delete.txt"), b"gone.dat\n")
+            self.assertEqual(z.read("d65/f65599"), b"65599")
+        self.run_tool("verify", "--www", self.www)
+        # The tail minizip alone writes: no zip64 records, the count 0xffff.
+        good = read(archive)
+        end = good[-22:]
+        self.assertEqual(struct.unpack("<HH", end[8:12]), (0xffff, 0xffff))
+        write(archive, good[:-22 - 76] + end)
+        self.reindex(path)
+        self.assertIn("the launcher finds 65535 entries, the directory holds 65601",
+                      self.run_tool("verify", "--www", self.www, expect=1).stderr)
+        # A stored entry whose bytes changed after packing: its CRC no longer holds.
+        with zipfile.ZipFile(archive) as z:
+            info = z.getinfo("d10/f10000")
+        header = good[info.header_offset:info.header_offset + 30]
+        data_at = info.header_offset + 30 + struct.unpack("<H", header[26:28])[0] + struct.unpack("<H", header[28:30])[0]
+        write(archive, good[:data_at] + b"X" + good[data_at + 1:])
+        self.reindex(path)
+        self.assertIn("d10/f10000: its CRC does not match", self.run_tool("verify", "--www", self.www, expect=1).stderr)
 
     def test_names_the_formats_cannot_carry_are_refused_and_nothing_is_published(self):
         self.run_tool("keygen", "--private", self.key)
