@@ -205,16 +205,19 @@ namespace {
 bool placeManifestAndIndex(const std::string& www, const std::string& manifestTemporary,
                            const std::string& indexTemporary, std::string* error) {
     std::string manifestPath = www + "/" + kManifestName;
-    bool placed = keepPreviousOf(manifestPath, error) && replaceFileWith(manifestPath, manifestTemporary, error);
-    if (placed && !replaceFileWith(www + "/" + kIndexName, indexTemporary, error)) {
+    if (!keepPreviousOf(manifestPath, error) || !replaceFileWith(manifestPath, manifestTemporary, error)) {
+        unlink(manifestTemporary.c_str());
+        unlink(indexTemporary.c_str());
+        dropPreviousOf(manifestPath);
+        return false;
+    }
+    if (!replaceFileWith(www + "/" + kIndexName, indexTemporary, error)) {
         restorePreviousOf(manifestPath);
         *error += "; the previous manifest is back in place, run the same command again";
         return false;
     }
-    unlink(manifestTemporary.c_str());
-    unlink(indexTemporary.c_str());
     dropPreviousOf(manifestPath);
-    return placed;
+    return true;
 }
 
 // Writes `data` into a flushed temporary file beside `path`, which stays where it is.

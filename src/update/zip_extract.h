@@ -19,7 +19,7 @@ enum { kSubMessageSize = 256, kZipEntryNameSize = 256, kMaxDirectoryDepth = 16 }
 enum { kExtractFailed = 0, kExtractDone = 1, kExtractRetry = 2 };
 
 // Suffix of the file an entry is written to before it replaces its target; no game file ends in it.
-constexpr const char (&kPartFileSuffix)[sizeof own_file::kPartSuffix] = own_file::kPartSuffix;
+static constexpr const char (&kPartFileSuffix)[sizeof own_file::kPartSuffix] = own_file::kPartSuffix;
 
 // Result codes of extractCurrentEntry besides 0 (done) and minizip's own negative codes (permanent).
 enum {

@@ -13,11 +13,14 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 
 FIRST_STEP = 30001  # apart from the step numbers other tests serve
+LARGE_FILE_COUNT = 65600  # beyond the 65,535 entries a classic zip end record can count
+LARGE_RELEASE_SECONDS = 120
 SCREEN_FILES = re.compile(r"^(shot-\d+\.png|ocr-crop\.png)$")
 LAUNCHER_OWN = {"VYRLauncher.exe", "config", "update.dat"}
 
@@ -126,10 +129,10 @@ class PublishTests(harness.TestCase):
         self.assertEqual(self.publish("pubkey", "--private", key), public, "the key does not match the launcher's")
         return key, public
 
-    def publish_releases(self, builds):
+    def publish_releases(self, builds, first_step=FIRST_STEP):
         www = os.path.join(self.work, "www")
         key, public = self.signing_key()
-        for step, (old, new) in enumerate(zip(builds, builds[1:]), start=FIRST_STEP + 1):
+        for step, (old, new) in enumerate(zip(builds, builds[1:]), start=first_step + 1):
             self.publish("release", "--www", www, "--from", old, "--to", new, "--version", str(step), "--private", key)
         self.publish("launcher", "--www", www, "--file", os.path.join(self.build_dir, "VYRLauncher.exe"),
                      "--version", cache_value(self.build_dir, "VYR_LAUNCHER_VERSION"), "--private", key)
@@ -171,6 +174,32 @@ class PublishTests(harness.TestCase):
             for name in want:
                 self.assertTrue(got[name] == want[name], "%s differs from build C" % name)
             self.assertTrue(os.path.isdir(s.path("Empty Dir")))
+
+    def test_a_release_of_65600_new_files_is_applied_in_full_with_its_delete_list(self):
+        a = {"readme.txt": "Norvane, small build\n", "Old/retired.dat": "gone after the step\n"}
+        b = {"readme.txt": "Norvane, large build\n"}
+        b.update({"Many/d%02d/f%05d.txt" % (i // 1000, i): "file %d\n" % i for i in range(LARGE_FILE_COUNT)})
+        roots = []
+        for name, files in (("A", a), ("B", b)):
+            roots.append(os.path.join(self.work, name))
+            write_tree(roots[-1], files)
+        self.publish_releases(roots)
+        with harness.Session(launcher_build=self.launcher_build) as s:
+            write_tree(s.folder, a)
+            s.write_file("config", self.enciphered_config(FIRST_STEP))
+            started = time.monotonic()
+            s.launch()
+            s.wait_window()
+            status = s.wait_status("Ready to start the game", timeout=LARGE_RELEASE_SECONDS)
+            elapsed = time.monotonic() - started
+            print("%d files patched in %.1f s" % (LARGE_FILE_COUNT, elapsed))
+            self.assertIn(str(FIRST_STEP + 1), status)
+            self.assertLess(elapsed, LARGE_RELEASE_SECONDS)
+            self.assertEqual(self.read_config_version(s.path("config")), FIRST_STEP + 1)
+            got, want = self.game_files(s.folder), self.game_files(roots[1])
+            self.assertEqual(len(got), LARGE_FILE_COUNT + 1)  # the last entries and the readme arrived
+            self.assertEqual(got, want)  # and the delete list, packed last, retired the old file
+            self.assertFalse(s.exists("delete.txt"))
 
 
 if __name__ == "__main__":
