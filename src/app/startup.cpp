@@ -20,6 +20,7 @@
 #include "update/update_worker.h"
 #include "update/version_check.h"
 #include "formats/version_text.h"
+#include "formats/manifest_text.h"
 #include "formats/own_file_names.h"
 
 namespace {
@@ -183,7 +184,7 @@ void startUpdateWorker() {
 // that the server could not be asked, so the server message stays rather than asking the player
 // to reinstall the game.
 void decideGameVersion(bool manifestFetched) {
-    if (gState.serverGameVersion / 10000 != gState.localGameVersion / 10000) {
+    if (gameMajorVersion(gState.serverGameVersion) != gameMajorVersion(gState.localGameVersion)) {
         if (manifestFetched) setStatusText(settingText(SettingText::MsgReinstall));
         gState.buttonState[0] = 3;
     } else if (gState.serverGameVersion == gState.localGameVersion && !gState.stepTableCut) {

@@ -10,6 +10,11 @@
 
 enum { kManifestPieceLength = 1022 };
 
+// The major part of a game version. The launcher patches only within one major version and asks the
+// player to install the client again when the manifest's latest step is of another.
+enum { kGameMajorDivisor = 10000 };
+inline int gameMajorVersion(int version) { return version / kGameMajorDivisor; }
+
 // Where the parsed values go (the launcher passes the fields of its state record).
 struct ManifestTargets {
     char* installerVersion;  // kVersionTextSize bytes; kept when the manifest does not mention it

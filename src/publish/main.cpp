@@ -17,6 +17,7 @@
 #include "formats/delete_list_text.h"
 #include "formats/pe_version.h"
 #include "formats/version_text.h"
+#include "settings/launcher_settings.h"
 #include "updater/updater_texts.h"
 
 namespace fs = std::filesystem;
@@ -43,11 +44,6 @@ int failAll(const std::vector<std::string>& problems) {
     for (const std::string& problem : problems) fprintf(stderr, "vyr-publish: %s\n", problem.c_str());
     return 1;
 }
-
-// The game-version decision of every launcher: a game whose major part (version / 10000) differs from
-// the manifest's last step is blocked with this text.
-const int kMajorVersionDivisor = 10000;
-const char kPlayersBlockedText[] = "Please download the installer client again.";
 
 // "--name value" pairs and bare "--flag"s (stored with an empty value); false when an option is unknown
 // to the command, given twice, or lacks a value, or a required one is missing.
@@ -103,7 +99,7 @@ bool checkSigningChoice(const std::string& www, const Options& options, std::str
     if (dropSigning) return true;
     std::string problem;
     if (servedIndexIsSigned(www, &problem)) {
-        *error = problem.empty() ? www + "/PatchIndex.txt is signed: give --private KEY.pem (or --unsigned to drop the "
+        *error = problem.empty() ? www + "/" + updater_file::kIndexUrlPath + " is signed: give --private KEY.pem (or --unsigned to drop the "
                                          "signature, which launchers built with the public key then refuse)"
                                  : problem;
         return false;
@@ -126,24 +122,27 @@ int runPubkey(const Options& options) {
     return 0;
 }
 
+// What every launcher shows for a game of another major version than the manifest's.
+const char* playersBlockedText() { return settingText(SettingText::MsgReinstall); }
+
 // The major part of the game version the manifest's last step makes every launcher compare with;
 // -1 without steps.
 int manifestMajor(const ManifestContents& contents) {
     int latest = -1;
     for (const VersionStep& step : contents.steps)
         if (step.version != 0) latest = step.version;
-    return latest < 0 ? -1 : latest / kMajorVersionDivisor;
+    return latest < 0 ? -1 : gameMajorVersion(latest);
 }
 
 // A step of another major version blocks every installed game until its player installs the client
 // anew; the studio must ask for that in so many words.
 bool checkMajorVersion(int number, const ManifestContents& contents, bool newMajor, std::string* error) {
     int current = manifestMajor(contents);
-    if (current < 0 || number / kMajorVersionDivisor == current) return true;
+    if (current < 0 || gameMajorVersion(number) == current) return true;
     if (!newMajor) {
         *error = "--version " + std::to_string(number) + " is of major version " +
-                 std::to_string(number / kMajorVersionDivisor) + ", the manifest's of " + std::to_string(current) +
-                 ": every player would be told \"" + kPlayersBlockedText +
+                 std::to_string(gameMajorVersion(number)) + ", the manifest's of " + std::to_string(current) +
+                 ": every player would be told \"" + playersBlockedText() +
                  "\"; give --new-major if that is meant";
         return false;
     }
@@ -209,7 +208,7 @@ bool writeArchiveInPlace(const std::string& www, const std::string& archiveName,
 void dropCutStep(const std::string& www, const std::string& versionText, ManifestContents* contents) {
     if (contents->steps.empty() || std::to_string(contents->steps.back().version) != versionText) return;
     std::error_code status;
-    if (!fs::exists(www + "/PatchIndex.txt", status) || servedIndexMatchesManifest(www)) return;
+    if (!fs::exists(www + "/" + updater_file::kIndexUrlPath, status) || servedIndexMatchesManifest(www)) return;
     printf("step %s was cut short by an earlier run: publishing it again\n", versionText.c_str());
     contents->steps.pop_back();
 }
@@ -249,10 +248,10 @@ int runRelease(const Options& options) {
     if (!publishManifestAndIndex(www, contents, optionOr(options, "private"), &error)) return fail(error);
     printf("step %d: shipped %zu, deleted %zu%s\n", number, plan.shipped.size(), plan.deleted.size(),
            carriesFiles ? (" in Player/" + archiveName).c_str() : "");
-    if (previousMajor >= 0 && previousMajor != number / kMajorVersionDivisor)
+    if (previousMajor >= 0 && previousMajor != gameMajorVersion(number))
         printf("major version %d: every player of major version %d now reads \"%s\" and must install the client "
                "anew\n",
-               number / kMajorVersionDivisor, previousMajor, kPlayersBlockedText);
+               gameMajorVersion(number), previousMajor, playersBlockedText());
     return 0;
 }
 
