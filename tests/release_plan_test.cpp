@@ -74,8 +74,7 @@ TEST_F(Builds, AcceptedReleaseShipsChangesCreatesNewEmptyFoldersAndDeletesRemove
 }
 
 TEST_F(Builds, NamesTheLauncherAndUpdaterKeepForThemselvesAreRefusedByName) {
-    const char* const own[] = {"config",          "CONFIG.TMP",          "update.dat",
-                               "Update.idx",      "VYRLauncher.exe",     "Updater.exe",
+    const char* const own[] = {"config", "CONFIG.TMP", "update.dat", "Update.idx", "VYRLauncher.exe", "Updater.exe",
                                "VYRLauncher.old.exe", "VYRLauncher.download.exe", "NorvaneSetup.download.exe",
                                "PatchIndex.download.txt", "Maps/big.map.download", "Maps/big.map.DOWNLOAD.validator",
                                "Deep/er/table.dat.vyr-part"};
