@@ -204,8 +204,9 @@ class PublishToolTests(unittest.TestCase):
         # The index cannot be replaced (a folder holds its name): the manifest must not move without it.
         os.remove(index_path)
         write(os.path.join(index_path, "blocker"), "x")
-        self.assertIn("run the same command again", self.release(a, b, 10002, expect=1).stderr)
+        stderr = self.release(a, b, 10002, expect=1).stderr
         self.assertEqual(read(manifest_path), old_manifest)
+        self.assertIn("run the same command again", stderr)
         shutil.rmtree(index_path)
         write(index_path, old_index)
         self.run_tool("verify", "--www", self.www, "--public", public)
