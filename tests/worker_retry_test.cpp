@@ -110,7 +110,7 @@ TEST_F(WorkerRetry, APartSurvivesRefusedConnectionsAndServerErrorsAndIsResumedAf
         EXPECT_EQ(status(), std::string(refused ? "Downloading failed - open (" : "Downloading failed [503] (") +
                                 name(leaf) + ")");
         EXPECT_EQ(gState.buttonState[0], 3);
-        EXPECT_EQ(readWholeFile(local(leaf)), "old");
+        EXPECT_TRUE(readWholeFile(local(leaf)) == "old");
         EXPECT_TRUE(partOf(leaf) == held);
         EXPECT_EQ(validatorOf(leaf), etag);
 
@@ -135,7 +135,7 @@ TEST_F(WorkerRetry, APartialAnswerShortOfTheFileIsNeverInstalledAndTheLastTrySay
     EXPECT_EQ(downloadPatchFile(name("short.bin").c_str(), "/Player/"), 0);
     EXPECT_EQ(status(), "Downloading failed - read (" + name("short.bin") + ")");
     EXPECT_EQ(gState.buttonState[0], 3);
-    EXPECT_EQ(readWholeFile(local("short.bin")), "old");
+    EXPECT_TRUE(readWholeFile(local("short.bin")) == "old");
     EXPECT_FALSE(exists(local("short.bin.download")));
     EXPECT_FALSE(exists(local("short.bin.download.validator")));
 }
