@@ -41,8 +41,12 @@ int failDownload(const char* pattern, const char* fileName) {
     return 0;
 }
 
+// When the current download last received bytes: the retry window counts from there.
+DWORD lastByteTick = 0;
+
 void storeFileProgress(long long received, long long size) {
     gState.fileProgress = filePercent(received, size, gState.fileProgress);
+    lastByteTick = GetTickCount();
 }
 
 // The files of one download: the target, the partial body beside it and the server's validator of
@@ -217,17 +221,18 @@ Attempt attemptDownload(const DownloadFiles& d, long long* reached) {
 }
 
 // Transient failures are tried again with a growing pause (about 1, 2, 4, 8 s); the status says so.
-// Tries and time are counted from the last try that brought bytes: a large file that drops after
-// minutes of progress is tried again, while no new try starts once kRetryWindowMs have passed without
-// a byte, so a server that keeps stalling (each try waits out the 30 s receive time-out) fails the
-// download in about a minute, not in three.
+// Tries are counted from the last try that got further into the file, and time from the last byte it
+// received: a large file that drops after minutes of progress is tried again, while no new try starts
+// once kRetryWindowMs have passed without a byte, so a server that keeps stalling (each try waits out
+// the 30 s receive time-out) fails the download in about a minute, not in three.
 int backoffMs(int attempt) {
     int pause = kFirstBackoffMs << attempt;
     return pause - pause / 4 + static_cast<int>(GetTickCount() % static_cast<DWORD>(pause / 2 + 1));
 }
 
 int downloadWithRetries(const DownloadFiles& d) {
-    DWORD lastProgress = GetTickCount();
+    lastByteTick = GetTickCount();
+    DWORD lastProgress = lastByteTick;
     long long furthest = 0;  // a try that gets no further than an earlier one (a part dropped and fetched
                              // again to the same point) is no progress
     int tries = 0;           // since the last try that got further, that one included
@@ -238,7 +243,7 @@ int downloadWithRetries(const DownloadFiles& d) {
         bool progressed = reached > furthest;
         if (progressed) {
             furthest = reached;
-            lastProgress = GetTickCount();
+            lastProgress = lastByteTick;  // a try that stalled after its last byte made no progress meanwhile
         }
         tries = progressed ? 1 : tries + 1;
         if (outcome == Attempt::Failed || tries >= kDownloadTries) return 0;
