@@ -194,8 +194,8 @@ Attempt attemptDownload(const DownloadFiles& d, long long* reached) {
         return Attempt::Retry;
     }
     long long expectedSize = hashing ? static_cast<long long>(d.expected->size) : 0;
-    FetchRequest request = {d.url,           file, have, validator, hashing ? &hash : nullptr, storeFileProgress,
-                            expectedSize, replaceValidator, const_cast<DownloadFiles*>(&d)};
+    FetchRequest request = {d.url, file, have, validator, hashing ? &hash : nullptr, storeFileProgress, expectedSize,
+                            replaceValidator, const_cast<DownloadFiles*>(&d)};
     FetchResult result = fetchIntoFile(&workerSession, request, gState.transferBuffer, sizeof gState.transferBuffer);
     if (!CloseHandle(file) && result.failure == FetchFailure::None) result.failure = FetchFailure::Write;
     *reached = result.received;
