@@ -86,8 +86,8 @@ TEST(HostileManifest, TenThousandLinesOfFiveThousandCharacters) {
     expectBounded(parsed, {"good.zip"});
 }
 
-// Ten thousand short lines of every kind: the table never holds more than 100 steps, and reading
-// stops there (the later "[LAUNCHER]" section is not read).
+// Ten thousand short lines of every kind: the table never holds more than 100 steps, while the whole
+// text is still read (the server's version is the last step, the later "[LAUNCHER]" section counts).
 TEST(HostileManifest, TenThousandMixedLinesStayWithinTheTable) {
     std::string manifest = "[PLAYER]\n";
     for (int line = 1; line <= 10000; ++line) {
@@ -98,8 +98,8 @@ TEST(HostileManifest, TenThousandMixedLinesStayWithinTheTable) {
     manifest += "[LAUNCHER]\n9.9.9.9\n";
     Parsed parsed = parse(manifest, 0);
     EXPECT_EQ(parsed.storedSteps(), kMaxVersionSteps);
-    EXPECT_EQ(parsed.serverGameVersion, kMaxVersionSteps);
-    EXPECT_STREQ(parsed.launcher, "");
+    EXPECT_EQ(parsed.serverGameVersion, 10000);
+    EXPECT_STREQ(parsed.launcher, "9.9.9.9");
     std::vector<std::string> allowed;
     for (int line = 1; line <= kMaxVersionSteps; ++line) allowed.push_back("f" + std::to_string(line) + ".zip");
     for (int extra = 0; extra < 20; ++extra) allowed.push_back("x" + std::to_string(extra));

@@ -118,17 +118,41 @@ TEST(ManifestText, VersionTextsTakeTheLastNonBlankLineAndOtherwiseKeepTheirValue
     EXPECT_STREQ(fresh.launcherVersion, "");
 }
 
-TEST(ManifestText, StopsReadingAfterAHundredStoredSteps) {
+// The table holds a hundred steps, but the manifest is read to its end: the server's version is its
+// last step, whatever the installed version; the steps past the table come with the next reading from
+// the hundredth, and a bad step line past a full table ends only that next reading's table.
+TEST(ManifestText, AFullTableStillReadsTheWholeManifestAndTheNextReadingGoesOn) {
     std::string manifest = "[INSTALLER]\n1.0.0.1\n[PLAYER]\n";
-    for (int v = 10001; v <= 10150; ++v) manifest += std::to_string(v) + " p" + std::to_string(v) + ".zip\n";
+    for (int v = 10001; v <= 10150; ++v) {
+        manifest += std::to_string(v) + " p" + std::to_string(v) + ".zip\n";
+        if (v == 10120) manifest += "10121 " + std::string(kStepFileNameSize, 'n') + "\n";
+    }
     manifest += "[INSTALLER]\n9.9.9.9\n";
     Parsed p;
     parse(&p, manifest, 10000);
     EXPECT_EQ(p.storedSteps(), kMaxVersionSteps);
     EXPECT_EQ(p.steps[kMaxVersionSteps - 1].version, 10100);
-    EXPECT_EQ(p.serverGameVersion, 10100);
+    EXPECT_EQ(p.serverGameVersion, 10150);
     EXPECT_EQ(p.totalFileCount, 100);
-    EXPECT_STREQ(p.installerVersion, "1.0.0.1");
+    EXPECT_STREQ(p.installerVersion, "9.9.9.9");
+
+    int cut = 0;
+    ManifestTargets targets = p.targets();
+    targets.stepTableCut = &cut;
+    FILE* file = tmpfile();
+    ASSERT_NE(file, nullptr);
+    fwrite(manifest.data(), 1, manifest.size(), file);
+    rewind(file);
+    readManifestFile(file, targets, 10000);
+    EXPECT_EQ(cut, 0);
+    rewind(file);
+    readManifestFile(file, targets, 10100);
+    fclose(file);
+    EXPECT_EQ(cut, 1);
+    ASSERT_EQ(p.storedSteps(), 20);
+    EXPECT_EQ(p.steps[0].version, 10101);
+    EXPECT_EQ(p.steps[19].version, 10120);
+    EXPECT_EQ(p.serverGameVersion, 10150);
 }
 
 TEST(ManifestText, ATenThousandLineManifestStaysWithinTheTable) {
@@ -143,7 +167,7 @@ TEST(ManifestText, ATenThousandLineManifestStaysWithinTheTable) {
     Parsed all;
     parse(&all, manifest, 0);
     EXPECT_EQ(all.storedSteps(), kMaxVersionSteps);
-    EXPECT_EQ(all.serverGameVersion, 100);
+    EXPECT_EQ(all.serverGameVersion, 10000);
 }
 
 TEST(ManifestText, OverlongVersionWordsAreRefusedNotCut) {
@@ -220,14 +244,39 @@ TEST(ManifestText, HeaderLinesAreHandledLineByLine) {
     Parsed p;
     ManifestReader reader;
     beginManifest(&reader, p.targets(), 0);
-    EXPECT_TRUE(readManifestLine(&reader, "[LAUNCHER]"));
-    EXPECT_TRUE(readManifestLine(&reader, "0.0.0.7\n"));
-    EXPECT_TRUE(readManifestLine(&reader, "[PLAYER]\n"));
-    for (int v = 1; v <= kMaxVersionSteps; ++v) EXPECT_TRUE(readManifestLine(&reader, std::to_string(v).c_str()));
-    EXPECT_FALSE(readManifestLine(&reader, ""));
-    EXPECT_TRUE(readManifestLine(&reader, "[PLAYER]"));  // a header still restarts the table
+    readManifestLine(&reader, "[LAUNCHER]");
+    readManifestLine(&reader, "0.0.0.7\n");
+    readManifestLine(&reader, "[PLAYER]\n");
+    for (int v = 1; v <= kMaxVersionSteps + 1; ++v) readManifestLine(&reader, std::to_string(v).c_str());
+    EXPECT_EQ(p.storedSteps(), kMaxVersionSteps);
+    EXPECT_EQ(p.serverGameVersion, kMaxVersionSteps + 1);
+    readManifestLine(&reader, "[PLAYER]");  // a header still restarts the table
     EXPECT_EQ(p.storedSteps(), 0);
     EXPECT_STREQ(p.launcherVersion, "0.0.0.7");
+}
+
+// Only a text with a "[PLAYER]" header line is a manifest; an error page, an empty body or a header
+// in other letters or cut inside an overlong line is not.
+TEST(ManifestText, OnlyATextWithAPlayerHeaderIsAManifest) {
+    const struct {
+        std::string text;
+        bool manifest;
+    } cases[] = {
+        {"[PLAYER]\n", true},
+        {"[INSTALLER]\n1.0.0.3\n  [PLAYER]  10001 a.zip\r\n", true},
+        {"", false},
+        {"<html><head><title>404 Not Found</title></head><body>[PLAYER]</body></html>\n", false},
+        {"[INSTALLER]\n1.0.0.3\n[LAUNCHER]\n0.0.0.5\n[player]\n10001 a.zip\n", false},
+        {std::string(kManifestPieceLength, ' ') + "[PLAYER]\n", false},
+    };
+    for (const auto& c : cases) {
+        FILE* file = tmpfile();
+        ASSERT_NE(file, nullptr);
+        fwrite(c.text.data(), 1, c.text.size(), file);
+        rewind(file);
+        EXPECT_EQ(hasPlayerSection(file), c.manifest) << c.text.substr(0, 80);
+        fclose(file);
+    }
 }
 
 // The publishing side's writer: what it writes, the launcher's reader reads back field for field, and

@@ -1,6 +1,7 @@
 # Tests of the transfer side of the update engine: URL splitting, version texts, the manifest parser,
 # downloads against the local HTTPS patch server, and the registry-based installer check.
 vyr_unit_test(url_test SOURCES url_test.cpp)
+vyr_unit_test(content_range_test SOURCES content_range_test.cpp)
 vyr_unit_test(version_text_test SOURCES version_text_test.cpp)
 vyr_unit_test(manifest_text_test SOURCES manifest_text_test.cpp)
 

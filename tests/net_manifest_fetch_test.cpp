@@ -64,14 +64,65 @@ TEST(FetchManifest, StoresTheManifestAndReadsItIntoTheState) {
     EXPECT_STREQ(gState.versionSteps[1].files[0], "Data/Table.dat");
 }
 
-TEST(FetchManifest, AnErrorPageInsteadOfTheManifestStoresNothingButCounts) {
-    TempFolder folder;
-    resetManifestFields(10001);
-    serveManifest("fetch-404.txt", kManifest, "status404");
-    EXPECT_EQ(fetchManifest(), 1);
-    EXPECT_EQ(gState.serverGameVersion, 0);
-    EXPECT_STREQ(gState.latestLauncherVersion, "");
-    EXPECT_NE(readWholeFile(folder.file("update.dat")).find("404"), std::string::npos);
+// An error status, or a text that is not a manifest (no "[PLAYER]" section), is a failed fetch: nothing
+// of it reaches the state, and an error page does not even replace the stored manifest.
+TEST(FetchManifest, AnErrorPageOrATextWithoutPlayerSectionIsAFailedFetch) {
+    const struct {
+        const char* name;
+        std::string body;
+        const char* fault;
+        bool replacesStored;
+    } cases[] = {
+        {"fetch-404.txt", kManifest, "status404", false},
+        {"fetch-503.txt", kManifest, "status503", false},
+        {"fetch-page.txt", "<html><body>[INSTALLER] 9.9.9.9 maintenance</body></html>\n", "", true},
+        {"fetch-noplayer.txt", "[INSTALLER]\n9.9.9.9\n[LAUNCHER]\n9.9.9.9\n10002 x.zip\n", "", true},
+    };
+    for (const auto& c : cases) {
+        TempFolder folder;
+        writeWholeFile(folder.file("update.dat"), "[PLAYER]\n10009 old.zip\n");
+        resetManifestFields(10001);
+        snprintf(gState.latestLauncherVersion, sizeof gState.latestLauncherVersion, "%s", "0.0.0.4");
+        serveManifest(c.name, c.body, c.fault);
+        EXPECT_EQ(fetchManifest(), 0) << c.name;
+        EXPECT_EQ(gState.serverGameVersion, 0) << c.name;
+        EXPECT_EQ(gState.versionSteps[0].version, 0) << c.name;
+        EXPECT_STREQ(gState.latestLauncherVersion, "0.0.0.4") << c.name;
+        EXPECT_STREQ(gState.latestInstallerVersion, "") << c.name;
+        EXPECT_EQ(readWholeFile(folder.file("update.dat")) == c.body, c.replacesStored) << c.name;
+    }
+}
+
+// A manifest counts as read only when its end is known: a length (from HEAD or the GET) that was met.
+// A body that ends when the connection closes may be cut anywhere, here right after a step number,
+// which would record that version with none of its files; WinINet reads a chunked body broken off
+// inside a chunk to a clean end as well, so without a length no body is taken.
+TEST(FetchManifest, AManifestIsReadOnlyWhenItsEndIsKnown) {
+    const std::string manifest = "[INSTALLER]\n1.0.0.3\n[PLAYER]\n10002 a.zip\n10003 b.zip\n";
+    const size_t afterStepNumber = manifest.find("10003") + 5;
+    const std::string cut = std::to_string(afterStepNumber);
+    const struct {
+        const char* name;
+        std::string fault;
+        int fetched;
+    } cases[] = {
+        {"end-length.txt", "", 1},
+        {"end-get-length.txt", "no-head", 1},
+        {"end-close-whole.txt", "no-length", 0},
+        {"end-chunked-whole.txt", "chunked", 0},
+        {"end-close-cut.txt", "no-length drop-at:" + cut, 0},
+        {"end-chunked-cut.txt", "chunked drop-at:" + cut, 0},
+        {"end-no-head-cut.txt", "no-head drop-at:" + cut, 0},
+    };
+    for (const auto& c : cases) {
+        TempFolder folder;
+        resetManifestFields(10001);
+        serveManifest(c.name, manifest, c.fault);
+        EXPECT_EQ(fetchManifest(), c.fetched) << c.name;
+        EXPECT_EQ(gState.serverGameVersion, c.fetched ? 10003 : 0) << c.name;
+        EXPECT_EQ(gState.versionSteps[1].version, c.fetched ? 10003 : 0) << c.name;
+        EXPECT_EQ(gState.versionSteps[1].fileCount, c.fetched ? 1 : 0) << c.name;
+    }
 }
 
 struct FailedFetchCase {

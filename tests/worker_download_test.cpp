@@ -18,6 +18,7 @@
 #include "support/worker_fixture.h"
 #include "update/patch_download.h"
 #include "update/update_worker.h"
+#include "formats/manifest_text.h"
 #include "zip_test_archive.h"
 
 namespace {
@@ -46,6 +47,34 @@ TEST_F(Worker, StepsWithoutFilesAreRecordedInOrder) {
     EXPECT_EQ(gState.fileProgress, 100);
     EXPECT_EQ(gState.totalProgress, 100);
     EXPECT_EQ(recordedVersion(), 10007);
+}
+
+// A player further behind than the step table holds: every step is applied, those past the table in
+// a further pass over the stored manifest, and the game is ready only at the manifest's last version.
+TEST_F(Worker, MoreStepsThanTheTableHoldsAreAllAppliedBeforeReady) {
+    serve("early.dat", "early");
+    serve("late.dat", "late");
+    std::string manifest = "[INSTALLER]\n1.0.0.0\n[LAUNCHER]\n0.0.0.5\n[PLAYER]\n10005 installed.zip\n";
+    for (int v = 10006; v <= 10155; ++v) {
+        manifest += std::to_string(v);
+        if (v == 10006) manifest += " " + name("early.dat");
+        if (v == 10140) manifest += " " + name("late.dat");
+        manifest += "\n";
+    }
+    writeWholeFile(folder.file("update.dat"), manifest);
+    FILE* stored = fopen("update.dat", "r");
+    ASSERT_NE(stored, nullptr);
+    readManifestFile(stored, ManifestTargets{gState.latestInstallerVersion, gState.latestLauncherVersion,
+                                             &gState.serverGameVersion, gState.versionSteps, &gState.totalFileCount,
+                                             &gState.stepTableCut},
+                     gState.localGameVersion);
+    fclose(stored);
+
+    EXPECT_EQ(updateWorker(nullptr), 1u);
+    EXPECT_EQ(status(), "Ready to start the game. [Version: 10155]");
+    EXPECT_EQ(recordedVersion(), 10155);
+    EXPECT_EQ(readWholeFile(local("early.dat")), "early");
+    EXPECT_EQ(readWholeFile(local("late.dat")), "late");
 }
 
 TEST_F(Worker, NoFilesAnywhereFetchesNothingButRecordsEveryStep) {

@@ -3,6 +3,8 @@
 // downloaded; a spoiled or unlisted file fails its download with "verify", keeping the old file.
 #include <gtest/gtest.h>
 
+#include <process.h>
+
 #include <string>
 
 #include "app/launcher_state.h"
@@ -90,6 +92,58 @@ TEST(WorkerVerify, OnlyWhatThePublisherSignedReachesTheGameFolder) {
             EXPECT_FALSE(exists(folder.file("Data\\table.dat.download")));
         }
     }
+}
+
+// A cache or CDN edge can serve the manifest of one moment of a release and the index of another: the
+// pair that does not match is fetched once more after a short pause, and the release then applies.
+// Here the served manifest is an older one until the launcher has asked for the index.
+struct LaggingCache {
+    std::string manifestPath;
+    std::string current;
+    std::string logPath;
+    size_t indexRequestsBefore;
+    bool caughtUp = false;
+};
+
+size_t indexRequests(const std::string& logPath) {
+    std::string log = readWholeFile(logPath);
+    size_t count = 0;
+    for (size_t at = log.find("verify/cache-lag/PatchIndex.txt"); at != std::string::npos;
+         at = log.find("verify/cache-lag/PatchIndex.txt", at + 1))
+        ++count;
+    return count;
+}
+
+unsigned __stdcall catchUpAfterTheIndexRequest(void* context) {
+    LaggingCache* cache = static_cast<LaggingCache*>(context);
+    for (int wait = 0; wait < 300 && indexRequests(cache->logPath) == cache->indexRequestsBefore; ++wait) Sleep(10);
+    writeWholeFile(cache->manifestPath, cache->current);
+    cache->caughtUp = true;
+    return 0;
+}
+
+TEST(WorkerVerify, AManifestAndIndexOfTwoMomentsAreFetchedOnceMoreBeforeTheyCountAsRefused) {
+    const std::string caseDir = std::string(VYR_TEST_WWW_DIR) + "/Setup/live/StandaloneWindows64/verify/cache-lag/";
+    LaggingCache cache;
+    cache.manifestPath = caseDir + "LauncherPatchInfo.txt";
+    cache.current = readWholeFile(cache.manifestPath);
+    ASSERT_FALSE(cache.current.empty());
+    cache.logPath = std::string(VYR_TEST_WWW_DIR) + "/../patch_server.log";
+    cache.indexRequestsBefore = indexRequests(cache.logPath);
+    writeWholeFile(cache.manifestPath, "[INSTALLER]\n1.0.0.0\n[LAUNCHER]\n0.0.0.5\n[PLAYER]\n10005 Data/table.dat\n");
+    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, catchUpAfterTheIndexRequest, &cache, 0, nullptr));
+    ASSERT_NE(thread, nullptr);
+    TempFolder folder;
+    CaseRun run = runCase(folder, "cache-lag");
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    writeWholeFile(cache.manifestPath, cache.current);
+    EXPECT_TRUE(cache.caughtUp);
+    EXPECT_GT(indexRequests(cache.logPath), cache.indexRequestsBefore + 1);
+    EXPECT_EQ(run.fetched, 1);
+    EXPECT_EQ(run.worker, 1u) << run.status;
+    EXPECT_EQ(run.recorded, 10006);
+    EXPECT_EQ(readWholeFile(folder.file("Data\\table.dat")).size(), 300000u);
 }
 
 }  // namespace

@@ -5,13 +5,24 @@ Port P presents a certificate for 127.0.0.1 from the test CA, P+1 one for anothe
 ("wrong.example"; asked for "localhost" by SNI it presents a certificate from an untrusted CA instead),
 and P+2 an expired certificate for 127.0.0.1. Query strings are ignored. A sidecar file "<file>.fault"
 changes how <file> is served; it holds one or more of these words (unknown words are ignored):
-  no-length   no Content-Length header (HEAD and GET)
+  no-length   no Content-Length header (HEAD and GET): the body ends when the connection closes
+  chunked     no Content-Length; the GET body comes in the chunked transfer coding, ended by its last
+              chunk (with a drop below, one chunk is announced for the whole body and the connection
+              breaks inside its data)
   status404   the not-found page instead of the file
+  status503   a 503 error page (with its length and no validator) instead of the file
   status206   status 206 with a Content-Range over the whole file
+  etag        an ETag with every answer (nginx's form: "<mtime>-<size>" in hex, mtime in whole seconds),
+              and "Range: bytes=<n>-" honoured with a 206 of the rest when there is no If-Range or it
+              names that ETag (otherwise the whole file with 200)
+  short206    like etag, but every GET is answered with a 206 over only the first half of what it asks
+              for (the rest after the range's start, or the whole file); Content-Range and
+              Content-Length say so
   drop-half   the GET sends half the body, then the connection breaks (no TLS close-notify)
   drop-at:<n> the GET sends exactly n bytes of the body, then the connection breaks
   drop-once   the first GET after the sidecar was written drops half-way; later ones are served whole
   slow        the GET body comes in 20 pieces over 2 seconds
+  slow:<s>    likewise over s seconds (with a drop, the bytes sent before it take the s seconds)
   stall       the GET sends half the body, then nothing more, keeping the connection open for
               STALL_SECONDS (longer than any client receive time-out) or until the client closes it
   no-head     HEAD is refused with 405 and the length of its error page, as a server that allows
@@ -33,8 +44,9 @@ import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 CHUNK = 1 << 20
-FAULTS = {"no-length", "status404", "status206", "drop-half", "drop-once", "slow", "stall", "no-head"}
-DROP_AT = "drop-at:"
+FAULTS = {"no-length", "chunked", "status404", "status503", "status206", "etag", "short206", "drop-half",
+          "drop-once", "slow", "stall", "no-head"}
+NUMBERED = ("drop-at", "slow")  # words that also come as "<word>:<n>"
 SLOW_PIECES = 20
 SLOW_TOTAL_SECONDS = 2.0
 STALL_SECONDS = 120
@@ -72,7 +84,8 @@ class PatchRequestHandler(BaseHTTPRequestHandler):
 
     @staticmethod
     def faults_of(path):
-        """The fault words of path's sidecar, with "drop-at:<n>" kept as the number under "drop-at"."""
+        """The fault words of path's sidecar, with "drop-at:<n>" and "slow:<s>" kept as the number under
+        "drop-at" and "slow"."""
         try:
             with open(path + ".fault", encoding="ascii", errors="replace") as f:
                 words = f.read(256).split()
@@ -80,10 +93,11 @@ class PatchRequestHandler(BaseHTTPRequestHandler):
             return {}
         faults = {}
         for word in words:
+            name, _, number = word.partition(":")
             if word in FAULTS:
                 faults[word] = True
-            elif word.startswith(DROP_AT) and word[len(DROP_AT):].isdigit():
-                faults["drop-at"] = int(word[len(DROP_AT):])
+            elif name in NUMBERED and number.isdigit():
+                faults[name] = int(number)
         return faults
 
     def drops_this_time(self, path):
@@ -99,10 +113,11 @@ class PatchRequestHandler(BaseHTTPRequestHandler):
             self.server.dropped_once.add(key)
             return True
 
-    def send_error_page(self, send_body):
-        body = ("<html><head><title>404 Not Found</title></head><body><h1>Not Found</h1><p>%s</p></body></html>\n"
-                % html.escape(self.path)).encode("utf-8")
-        self.send_response(404)
+    def send_error_page(self, send_body, status=404):
+        title = "404 Not Found" if status == 404 else "503 Service Unavailable"
+        body = ("<html><head><title>%s</title></head><body><h1>%s</h1><p>%s</p></body></html>\n"
+                % (title, title, html.escape(self.path))).encode("utf-8")
+        self.send_response(status)
         self.send_header("Content-Type", "text/html")
         self.send_header("Content-Length", str(len(body)))
         self.send_header("Connection", "close")
@@ -119,61 +134,107 @@ class PatchRequestHandler(BaseHTTPRequestHandler):
         self.send_header("Connection", "close")
         self.end_headers()
 
+    @staticmethod
+    def etag_of(path):
+        info = os.stat(path)
+        return '"%x-%x"' % (int(info.st_mtime), info.st_size)
+
+    def requested_start(self, path, size):
+        """The first byte a "Range: bytes=<n>-" request asks for, when the etag words honour it; else 0."""
+        wanted = self.headers.get("Range", "")
+        if not wanted.startswith("bytes=") or not wanted.endswith("-") or not wanted[6:-1].isdigit():
+            return 0
+        if_range = self.headers.get("If-Range")
+        if if_range is not None and if_range != self.etag_of(path):
+            return 0
+        start = int(wanted[6:-1])
+        return start if 0 < start < size else 0
+
     def serve(self, send_body):
         self.close_connection = True
         path = self.local_path()
         faults = self.faults_of(path) if path else {}
-        if path is None or "status404" in faults:
-            self.send_error_page(send_body)
+        if path is None or "status404" in faults or "status503" in faults:
+            self.send_error_page(send_body, 503 if path and "status503" in faults else 404)
             return
         if not send_body and "no-head" in faults:
             self.refuse_head()
             return
         size = os.path.getsize(path)
-        self.send_response(206 if "status206" in faults else 200)
+        ranged = "etag" in faults or "short206" in faults
+        start = self.requested_start(path, size) if ranged and send_body else 0
+        end = size  # one past the last byte sent
+        short = "short206" in faults and send_body and size > 1
+        if short:
+            end = start + (size - start) // 2
+        partial = start or short
+        chunked = "chunked" in faults
+        self.send_response(206 if partial or "status206" in faults else 200)
         self.send_header("Content-Type", "application/octet-stream")
-        if "no-length" not in faults:
-            self.send_header("Content-Length", str(size))
-        if "status206" in faults:
+        if ranged:
+            self.send_header("ETag", self.etag_of(path))
+        if chunked:
+            self.send_header("Transfer-Encoding", "chunked")
+        elif "no-length" not in faults:
+            self.send_header("Content-Length", str(end - start))
+        if partial:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end - 1, size))
+        elif "status206" in faults:
             self.send_header("Content-Range", "bytes 0-%d/%d" % (max(size - 1, 0), size))
         self.send_header("Connection", "close")
         self.end_headers()
         if not send_body:
             return
         with open(path, "rb") as f:
+            f.seek(start)
+            count = end - start
+            cut = None
             if "drop-at" in faults:
-                self.send_bytes(f, min(faults["drop-at"], size))
-                self.drop_connection()
+                cut = min(faults["drop-at"], count)
             elif "drop-half" in faults or ("drop-once" in faults and self.drops_this_time(path)):
-                self.send_bytes(f, size // 2)
-                self.drop_connection()
-            elif "stall" in faults:
-                self.send_bytes(f, size // 2)
+                cut = count // 2
+            write = self.write_chunk if chunked else self.wfile.write
+            if chunked and cut is not None:
+                # One chunk announced for the whole body, broken off inside its data.
+                self.wfile.write(b"%x\r\n" % count)
+                write = self.wfile.write
+            if "stall" in faults:
+                self.send_bytes(f, count // 2, write)
                 self.stall()
             elif "slow" in faults:
-                self.send_slowly(f, size)
+                seconds = SLOW_TOTAL_SECONDS if faults["slow"] is True else faults["slow"]
+                self.send_slowly(f, count if cut is None else cut, seconds, write)
             else:
-                shutil.copyfileobj(f, self.wfile, CHUNK)
+                self.send_bytes(f, count if cut is None else cut, write)
+            if cut is not None:
+                self.drop_connection()
+                return
+            if chunked:
+                self.wfile.write(b"0\r\n\r\n")
         self.wfile.flush()
 
-    def send_bytes(self, f, count):
+    def write_chunk(self, data):
+        self.wfile.write(b"%x\r\n" % len(data) + data + b"\r\n")
+
+    def send_bytes(self, f, count, write):
         while count > 0:
             data = f.read(min(CHUNK, count))
             if not data:
                 break
-            self.wfile.write(data)
+            write(data)
             count -= len(data)
         self.wfile.flush()
 
-    def send_slowly(self, f, size):
-        piece = max(1, -(-size // SLOW_PIECES))
-        while True:
-            data = f.read(piece)
+    def send_slowly(self, f, count, seconds, write):
+        piece = max(1, -(-count // SLOW_PIECES))
+        while count > 0:
+            data = f.read(min(piece, count))
             if not data:
                 break
-            self.wfile.write(data)
+            write(data)
             self.wfile.flush()
-            time.sleep(SLOW_TOTAL_SECONDS / SLOW_PIECES)
+            count -= len(data)
+            time.sleep(seconds / SLOW_PIECES)
 
     def stall(self):
         # Holds the connection open without sending; a client that gives up and closes ends the wait

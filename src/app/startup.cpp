@@ -180,12 +180,13 @@ void startUpdateWorker() {
     }
 }
 
-// With no manifest the server's version is unknown (0): a differing major part then means only
-// that the server could not be asked, so the server message stays rather than asking the player
-// to reinstall the game.
+// With no manifest, or one whose step table names no version, the server's version is unknown (0): a
+// differing major part then means only that the server could not tell, so the player gets the server
+// message rather than a request to reinstall the game.
 void decideGameVersion(bool manifestFetched) {
     if (gameMajorVersion(gState.serverGameVersion) != gameMajorVersion(gState.localGameVersion)) {
-        if (manifestFetched) setStatusText(settingText(SettingText::MsgReinstall));
+        bool namesAnotherMajor = manifestFetched && gState.serverGameVersion != 0;
+        setStatusText(settingText(namesAnotherMajor ? SettingText::MsgReinstall : SettingText::MsgServerUnreachable));
         gState.buttonState[0] = 3;
     } else if (gState.serverGameVersion == gState.localGameVersion && !gState.stepTableCut) {
         showReadyState();

@@ -116,16 +116,20 @@ void storeStep(ManifestReader* reader, const StepLine& step) {
     ++reader->storedSteps;
 }
 
+bool tableHasRoom(const ManifestReader* reader) { return reader->storedSteps < kMaxVersionSteps; }
+
+// Past a full table a bad pending step is left to the next reading, which starts below it and ends
+// its table there.
 void readStepLine(ManifestReader* reader, const char* line) {
     StepLine step;
     StepNumber number;
     if (!splitStepLine(line, &step, &number)) {
-        if (isPendingStep(reader, number, step.version)) cutStepTable(reader);
+        if (isPendingStep(reader, number, step.version) && tableHasRoom(reader)) cutStepTable(reader);
         return;
     }
     if (step.version == 0) return;  // a stored 0 would end the table, also below a negative installed version
     *reader->targets.serverGameVersion = step.version;
-    if (step.version > reader->localGameVersion && !reader->tableCut) storeStep(reader, step);
+    if (step.version > reader->localGameVersion && !reader->tableCut && tableHasRoom(reader)) storeStep(reader, step);
 }
 
 }  // namespace
@@ -138,11 +142,10 @@ void beginManifest(ManifestReader* reader, const ManifestTargets& targets, int l
     reader->tableCut = false;
 }
 
-bool readManifestLine(ManifestReader* reader, const char* line) {
+void readManifestLine(ManifestReader* reader, const char* line) {
     size_t length = 0;
     const char* word = nextWord(line, &length);
-    if (word && switchSection(reader, word, length)) return true;
-    if (reader->section == ManifestSection::Player && reader->storedSteps >= kMaxVersionSteps) return false;
+    if (word && switchSection(reader, word, length)) return;
     switch (reader->section) {
         case ManifestSection::Installer:
             readVersionLine(word, length, reader->targets.installerVersion);
@@ -156,17 +159,14 @@ bool readManifestLine(ManifestReader* reader, const char* line) {
         case ManifestSection::None:
             break;
     }
-    return true;
 }
 
-bool readBrokenManifestLine(ManifestReader* reader, const char* prefix) {
-    if (reader->section != ManifestSection::Player) return true;
-    if (reader->storedSteps >= kMaxVersionSteps) return false;
+void readBrokenManifestLine(ManifestReader* reader, const char* prefix) {
+    if (reader->section != ManifestSection::Player) return;
     const char* rest = prefix;
     int32_t version = 0;
     StepNumber number = readStepNumber(&rest, &version);
-    if (isPendingStep(reader, number, version)) cutStepTable(reader);
-    return true;
+    if (isPendingStep(reader, number, version) && tableHasRoom(reader)) cutStepTable(reader);
 }
 
 namespace {
@@ -266,9 +266,24 @@ void readManifestFile(FILE* file, const ManifestTargets& targets, int localGameV
     char piece[kManifestPieceLength + 1];
     bool whole = true;
     while (readLinePiece(file, piece, &whole)) {
-        bool goOn = whole ? readManifestLine(&reader, piece) : readBrokenManifestLine(&reader, piece);
-        if (!goOn) break;
+        if (whole) {
+            readManifestLine(&reader, piece);
+        } else {
+            readBrokenManifestLine(&reader, piece);
+        }
     }
+}
+
+bool hasPlayerSection(FILE* file) {
+    char piece[kManifestPieceLength + 1];
+    bool whole = true;
+    bool found = false;
+    while (readLinePiece(file, piece, &whole)) {
+        size_t length = 0;
+        const char* word = nextWord(piece, &length);
+        found = found || (whole && word && wordIs(word, length, "[PLAYER]"));
+    }
+    return found;
 }
 
 bool readManifestContents(FILE* file, ManifestContents* contents) {

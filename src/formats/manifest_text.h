@@ -37,21 +37,26 @@ struct ManifestReader {
 
 void beginManifest(ManifestReader* reader, const ManifestTargets& targets, int localGameVersion);
 
-// Handles one line, with or without its line feed. false when reading must stop (100 steps stored).
-// A version word of more than 31 characters or holding anything but digits and dots is ignored (the
-// text goes into Updater's command line). A step line that cannot be stored whole (a file name of
-// more than 127 characters, a number beyond the 32-bit range) ends the step table when the step is
-// pending, since applying the later steps would skip it; at or below the installed version it is
-// skipped.
-bool readManifestLine(ManifestReader* reader, const char* line);
+// Handles one line, with or without its line feed. A version word of more than 31 characters or
+// holding anything but digits and dots is ignored (the text goes into Updater's command line). A step
+// line that cannot be stored whole (a file name of more than 127 characters, a number beyond the
+// 32-bit range) ends the step table when the step is pending, since applying the later steps would
+// skip it; at or below the installed version it is skipped. Once kMaxVersionSteps steps are stored,
+// later step lines are still read for the server's game version but wait for the next reading, made
+// from the version the stored steps reach (the update worker's next pass).
+void readManifestLine(ManifestReader* reader, const char* line);
 
 // A line that could not be read whole (longer than one piece, or holding a NUL byte): `prefix` is
 // what came before the cut. A pending step ends the table as above; anything else is skipped.
-bool readBrokenManifestLine(ManifestReader* reader, const char* prefix);
+void readBrokenManifestLine(ManifestReader* reader, const char* prefix);
 
 // Reads the whole file in pieces of at most kManifestPieceLength characters. A longer line, or one
 // with a NUL byte, is a broken line: never cut into a different name, never merged with the next.
 void readManifestFile(FILE* file, const ManifestTargets& targets, int localGameVersion);
+
+// Whether the file has a "[PLAYER]" header line: without one it is not a manifest at all (an error
+// page, say), whatever else it holds. Reads the file to its end.
+bool hasPlayerSection(FILE* file);
 
 // The whole manifest as the publishing side keeps it: both version texts and every step of the last
 // "[PLAYER]" section in file order, each line read by readManifestLine (without the launcher's window of

@@ -6,12 +6,14 @@
 
 #include <climits>
 
+#include "network/content_range.h"
 #include "network/url.h"
 
 namespace {
 
 const DWORD kDefaultTimeoutMs = 3000;
 const DWORD kReadChunkSize = 2048;
+const DWORD kRangeTextSize = 128;
 
 DWORD requestFlags(int secure) {
     return INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | (secure ? INTERNET_FLAG_SECURE : 0);
@@ -59,6 +61,7 @@ struct Transfer {
     ProgressCallback callback;
     int expectedTotal;
     int received;
+    bool endIsKnown;  // a length was announced, so a cut body is told from a whole one
 };
 
 // Writes one chunk, all of it; false when the local file refuses.
@@ -81,18 +84,47 @@ int receiveBody(Transfer* transfer) {
         if (count == 0) break;
         if (!writeChunk(transfer->file, buffer, count)) return kTransferWriteFailed;
     }
-    return transfer->received == transfer->expectedTotal ? kTransferOk : kTransferIncomplete;
+    return transfer->endIsKnown && transfer->received == transfer->expectedTotal ? kTransferOk : kTransferIncomplete;
 }
 
 // When HEAD gave no size, the GET's own Content-Length is the size to hold the body to, so a body
-// cut short is never taken for the whole file.
-void takeSizeFromAnswer(HINTERNET urlHandle, int* expectedTotal) {
-    if (*expectedTotal > 0) return;
+// cut short is never taken for the whole file. Without any length the end cannot be told: a body
+// delimited by the connection's close ends the same way whether it was whole or cut, and Wine's
+// WinINet ends a chunked body that breaks off (between chunks or inside one) as if its last chunk came.
+void learnWhereTheBodyEnds(Transfer* transfer) {
+    if (transfer->expectedTotal > 0) {
+        transfer->endIsKnown = true;
+        return;
+    }
     DWORD length = 0;
     DWORD lengthSize = sizeof length;
-    if (HttpQueryInfoA(urlHandle, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &lengthSize, nullptr) &&
-        length <= static_cast<DWORD>(INT_MAX))
-        *expectedTotal = static_cast<int>(length);
+    if (HttpQueryInfoA(transfer->urlHandle, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &lengthSize,
+                       nullptr) &&
+        length <= static_cast<DWORD>(INT_MAX)) {
+        transfer->expectedTotal = static_cast<int>(length);
+        transfer->endIsKnown = true;
+    }
+}
+
+// The object itself: a 200, or a 206 whose range is the whole of it (no Range was asked for). An error
+// page, or a part, is not.
+bool answeredWithTheObject(HINTERNET request) {
+    DWORD status = 0;
+    DWORD statusSize = sizeof status;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize, nullptr))
+        return false;
+    if (status == 200) return true;
+    if (status != 206) return false;
+    char text[kRangeTextSize] = {};
+    DWORD textSize = sizeof text - 1;
+    DWORD length = 0;
+    DWORD lengthSize = sizeof length;
+    ContentRange range;
+    return HttpQueryInfoA(request, HTTP_QUERY_CONTENT_RANGE, text, &textSize, nullptr) &&
+           parseContentRange(text, &range) &&
+           HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &lengthSize,
+                          nullptr) &&
+           rangeCompletesFile(range, 0, length, 0);
 }
 
 }  // namespace
@@ -128,7 +160,7 @@ int downloadToFile(const char* url, const char* localFile, int secure, const cha
     UrlParts parts;
     if (!splitUrl(url, &parts)) return kTransferBadUrl;
 
-    Transfer transfer{nullptr, INVALID_HANDLE_VALUE, callback, 0, 0};
+    Transfer transfer{nullptr, INVALID_HANDLE_VALUE, callback, 0, 0, false};
     queryRemoteSize(parts.host, parts.port, parts.object, secure, agent, timeoutMs, &transfer.expectedTotal);
 
     HINTERNET internet = openInternet(agent, timeoutMs);
@@ -139,8 +171,10 @@ int downloadToFile(const char* url, const char* localFile, int secure, const cha
     transfer.urlHandle = connection ? sendRequest(connection, "GET", parts.object, secure, timeoutMs) : nullptr;
     if (!transfer.urlHandle) {
         result = kTransferOpenFailed;
+    } else if (!answeredWithTheObject(transfer.urlHandle)) {
+        result = kTransferBadStatus;
     } else {
-        takeSizeFromAnswer(transfer.urlHandle, &transfer.expectedTotal);
+        learnWhereTheBodyEnds(&transfer);
         transfer.file = CreateFileA(localFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         result = transfer.file == INVALID_HANDLE_VALUE ? kTransferCreateFailed : receiveBody(&transfer);
     }

@@ -14,8 +14,11 @@ enum TransferResult {
     kTransferOpenFailed = 2,        // the URL could not be opened (connection, certificate or request failure)
     kTransferCreateFailed = 3,      // the local file could not be created
     kTransferCancelled = 4,         // the progress callback asked to cancel
-    kTransferIncomplete = 5,        // a read failed, or the body ended short of the announced size
+    kTransferIncomplete = 5,        // a read failed, the body ended short of the announced size, or no
+                                    // size was announced, so that its end could not be told
     kTransferWriteFailed = 6,       // the local file could not be written (disk full, say)
+    kTransferBadStatus = 7,         // the server answered with an error or a part of the object (the
+                                    // local file is left untouched)
 };
 
 // Results of queryRemoteSize.
@@ -26,7 +29,10 @@ enum { kSizeKnown = 0, kSizeNoInternet = 1, kSizeUnknown = 2 };
 int queryRemoteSize(const char* host, int port, const char* object, int secure, const char* agent, DWORD timeoutMs,
                     int* size);
 
-// GET of url into localFile (replaced only once the URL has opened). agent nullptr means "downslib",
+// GET of url into localFile (replaced only once the URL has opened and answered with the object: a 200,
+// or a 206 over all of it). Only a body whose length was announced (by HEAD or the GET) and met counts
+// as whole: WinINet ends a body that stops when the connection closes, and a chunked body broken off
+// anywhere (Wine's WinINet even inside a chunk), the same way as a whole one. agent nullptr means "downslib",
 // timeoutMs 0 means 3000; the time-out bounds every receive of the size query and of the download.
 // With the secure flag the server's certificate is verified in full: wrong host, expired or
 // unknown authority make the request fail.

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "network/content_range.h"
 #include "network/url.h"
 
 namespace {
@@ -28,13 +29,12 @@ bool writeAll(HANDLE file, const void* data, DWORD size) {
     return WriteFile(file, data, size, &written, nullptr) && written == size;
 }
 
-// "bytes <first>-<last>/<total>": the first byte position, or -1 when the header says otherwise.
-long long contentRangeStart(HINTERNET request) {
-    char range[kQuerySize];
-    if (!queryHeaderText(request, HTTP_QUERY_CONTENT_RANGE, range)) return -1;
-    long long first = -1;
-    if (sscanf(range, "bytes %lld-", &first) != 1) return -1;
-    return first;
+// A 206 is taken only when its Content-Range is exactly the rest of the file after the held bytes.
+bool partCompletesFile(HINTERNET request, const FetchRequest& fetch, long long bodySize) {
+    char text[kQuerySize];
+    ContentRange range;
+    return queryHeaderText(request, HTTP_QUERY_CONTENT_RANGE, text) && parseContentRange(text, &range) &&
+           rangeCompletesFile(range, fetch.resumeFrom, bodySize, fetch.expectedSize);
 }
 
 void readValidator(HINTERNET request, char (&validator)[kValidatorSize]) {
@@ -68,19 +68,20 @@ FetchFailure receiveBody(HINTERNET handle, const FetchRequest& request, void* bu
     return result->received == result->size ? FetchFailure::None : FetchFailure::Read;
 }
 
-// Where the body goes: appended to what the file holds (a 206 from exactly there), or from the
-// start (a 200, or a 206 of a fresh request). false for a partial answer that does not fit.
-bool placeBody(HINTERNET handle, const FetchRequest& request, FetchResult* result) {
+// Where the body goes: appended to what the file holds (a 206 that is exactly the rest), or from the
+// start (a 200). false for a partial answer that does not fit.
+bool placeBody(HINTERNET handle, const FetchRequest& request, long long bodySize, FetchResult* result) {
     bool resuming = request.resumeFrom > 0;
-    if (result->httpStatus == 206 && resuming) {
-        if (contentRangeStart(handle) != request.resumeFrom) return false;
+    if (result->httpStatus == 206) {
+        if (!partCompletesFile(handle, request, bodySize)) return false;
         result->received = request.resumeFrom;
         return true;
     }
-    if (result->httpStatus == 206 && contentRangeStart(handle) > 0) return false;
     result->restarted = resuming;
     result->received = 0;
-    return !resuming || startOver(request.file, request.hash);
+    if (resuming && !startOver(request.file, request.hash)) return false;
+    if (request.startsOver) request.startsOver(request.context, result->validator);
+    return true;
 }
 
 FetchFailure readAnswer(HINTERNET handle, const FetchRequest& request, void* buffer, DWORD bufferSize,
@@ -94,8 +95,8 @@ FetchFailure readAnswer(HINTERNET handle, const FetchRequest& request, void* buf
     // 64-bit and clamped: a length past 2 GiB or below zero is a plain mismatch, never an overflow.
     long long bodySize = strtoll(query, nullptr, 10);
     if (bodySize < 0) bodySize = 0;
-    if (!placeBody(handle, request, result)) return FetchFailure::BadRange;
     readValidator(handle, result->validator);
+    if (!placeBody(handle, request, bodySize, result)) return FetchFailure::BadRange;
     result->size = result->received + bodySize;
     long long room = freeDiskSpace();
     if (room >= 0 && room < bodySize + kFreeSpaceMargin) return FetchFailure::NoSpace;

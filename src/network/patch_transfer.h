@@ -23,8 +23,9 @@ struct PatchSession {
 bool openPatchSession(PatchSession* session, const char* agent);
 void closePatchSession(PatchSession* session);
 
-// BadRange: a resumed request was answered with a part that does not start where the file ends (or
-// 416); the partial file is of no use and the download starts over.
+// BadRange: a partial answer that is not exactly the rest of the file (it starts elsewhere, ends short
+// of the last byte, or names another total), or a 416 to a resumed request; the partial file is of no
+// use and the download starts over.
 enum class FetchFailure { None, Open, QueryStatus, Status, QuerySize, Read, Write, NoSpace, BadRange };
 
 // One request. `file` is open for writing and holds `resumeFrom` bytes already received of the same
@@ -38,6 +39,12 @@ struct FetchRequest {
     const char* validator;
     Sha256Stream* hash;
     void (*progress)(long long received, long long size);  // body bytes so far of the whole file
+    long long expectedSize;  // the whole file's size when known beforehand (an index line); 0 when not
+    // Called when the answer fills the file from its first byte (a 200, also to a resumed request),
+    // after earlier bytes were dropped and before any new one is written, with the answer's validator
+    // ("" when none): whatever names the held bytes must name the new ones from here on. May be null.
+    void (*startsOver)(void* context, const char* validator);
+    void* context;
 };
 
 struct FetchResult {
@@ -53,8 +60,8 @@ struct FetchResult {
 // GETs the URL into the file in chunks of `bufferSize` bytes, one write each. Status 200 or 206 and
 // a Content-Length are required, and the body must be exactly that long; reading stops as soon as it
 // is longer, so a server cannot fill the disk. A resumed request asks for "bytes=<resumeFrom>-"
-// (with If-Range when a validator is known) and appends only to a 206 whose Content-Range starts
-// there; a 200 starts the file over. Before the body, the volume must hold what is still to come
+// (with If-Range when a validator is known) and appends only to a 206 whose Content-Range is exactly
+// the rest of the file; a 200 starts the file over. Before the body, the volume must hold what is still to come
 // plus kFreeSpaceMargin.
 FetchResult fetchIntoFile(PatchSession* session, const FetchRequest& request, void* buffer, DWORD bufferSize);
 

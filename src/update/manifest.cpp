@@ -16,27 +16,49 @@
 
 namespace {
 
+enum { kRequestUrlSize = 1024, kPairRefetchPauseMs = 2000 };
+
 ManifestTargets stateTargets() {
     return ManifestTargets{gState.latestInstallerVersion, gState.latestLauncherVersion, &gState.serverGameVersion,
                            gState.versionSteps, &gState.totalFileCount, &gState.stepTableCut};
 }
 
+bool downloadManifest() {
+    // The tick in the query keeps caches between us and the server from answering with an old copy.
+    char requestUrl[kRequestUrlSize] = {};
+    int needed = snprintf(requestUrl, sizeof requestUrl, "%s?tick=%u", settingText(SettingText::PatchInfoUrl),
+                          static_cast<unsigned>(timeGetTime()));
+    if (needed < 0 || needed >= static_cast<int>(sizeof requestUrl)) return false;
+    return downloadToFile(requestUrl, own_file::kManifestCopy, 1, "downslib", 3000, nullptr) == kTransferOk;
+}
+
+IndexLoad loadIndexForManifest() {
+    return loadPatchIndex(settingText(SettingText::PatchBaseUrl), own_file::kIndexCopy, own_file::kManifestCopy);
+}
+
 }  // namespace
 
 int fetchManifest() {
-    // The tick in the query keeps caches between us and the server from answering with an old copy.
-    char requestUrl[1024] = {};
-    int needed = snprintf(requestUrl, sizeof requestUrl, "%s?tick=%u", settingText(SettingText::PatchInfoUrl),
-                          static_cast<unsigned>(timeGetTime()));
-    if (needed < 0 || needed >= static_cast<int>(sizeof requestUrl)) return 0;
-    if (downloadToFile(requestUrl, own_file::kManifestCopy, 1, "downslib", 3000, nullptr) != kTransferOk) return 0;
+    if (!downloadManifest()) return 0;
     // A build that carries the publisher's key reads only a manifest the signed index vouches for.
-    if (!indexLoadSucceeded(loadPatchIndex(settingText(SettingText::PatchBaseUrl), own_file::kIndexCopy, own_file::kManifestCopy)))
-        return 0;
+    // Caches and CDN edges can hand out the manifest and the index of two moments of one release, so
+    // a pair that does not match is fetched once more, after a pause, before it counts as refused.
+    IndexLoad load = loadIndexForManifest();
+    if (load == IndexLoad::ManifestMismatch) {
+        Sleep(kPairRefetchPauseMs);
+        if (!downloadManifest()) return 0;
+        load = loadIndexForManifest();
+    }
+    if (!indexLoadSucceeded(load)) return 0;
+    return readStoredManifest();
+}
 
+int readStoredManifest() {
     FILE* manifest = fopen(own_file::kManifestCopy, "r");
     if (!manifest) return 0;
-    readManifestFile(manifest, stateTargets(), gState.localGameVersion);
+    bool isManifest = hasPlayerSection(manifest);
+    rewind(manifest);
+    if (isManifest) readManifestFile(manifest, stateTargets(), gState.localGameVersion);
     fclose(manifest);
-    return 1;
+    return isManifest ? 1 : 0;
 }

@@ -12,6 +12,7 @@
 #include "settings/config_file.h"
 #include "settings/launcher_settings.h"
 #include "update/delete_list.h"
+#include "update/manifest.h"
 #include "update/patch_download.h"
 #include "update/patch_progress.h"
 #include "network/patch_transfer.h"
@@ -41,8 +42,12 @@ int failDownload(const char* pattern, const char* fileName) {
     return 0;
 }
 
+// When the current download last received bytes: the retry window counts from there.
+DWORD lastByteTick = 0;
+
 void storeFileProgress(long long received, long long size) {
     gState.fileProgress = filePercent(received, size, gState.fileProgress);
+    lastByteTick = GetTickCount();
 }
 
 // The files of one download: the target, the partial body beside it and the server's validator of
@@ -136,20 +141,26 @@ Attempt reportFetchFailure(const DownloadFiles& d, const FetchResult& result) {
     return isTransientFetchFailure(result) ? Attempt::Retry : Attempt::Failed;
 }
 
-// After a failed fetch: what was received is kept for the next attempt when the failure may pass and
-// the part can be resumed safely; otherwise it goes.
-void keepOrDiscardPartial(const DownloadFiles& d, const FetchResult& result) {
-    bool resumable = isTransientFetchFailure(result) && result.received > 0 &&
-                     (result.validator[0] != '\0' || d.expected != nullptr);
-    if (!resumable) {
-        discardPartial(d);
-        return;
-    }
-    if (result.validator[0] != '\0') {
-        writeValidatorFile(d.validatorFile, result.validator);
+// The part starts over from the server's first byte: its validator file names the new body from now
+// on, so a kill during it never leaves the old file's validator beside the new file's bytes.
+void replaceValidator(void* context, const char* validator) {
+    const DownloadFiles* d = static_cast<const DownloadFiles*>(context);
+    if (validator[0] != '\0') {
+        writeValidatorFile(d->validatorFile, validator);
     } else {
-        DeleteFileA(d.validatorFile);
+        DeleteFileA(d->validatorFile);
     }
+}
+
+// After a failed fetch: what was received is kept for the next attempt when the failure may pass and
+// the part can be resumed safely; otherwise it goes. The validator file always names the part's bytes
+// (replaceValidator), so an answer that never reached the body (a refused connection, a 5xx) leaves
+// both as they were: only the server's own word (a 200 to If-Range) makes a part stale.
+void keepOrDiscardPartial(const DownloadFiles& d, const FetchResult& result) {
+    char validator[kValidatorSize];
+    bool resumable = isTransientFetchFailure(result) && result.received > 0 &&
+                     (readValidatorFile(d.validatorFile, validator) || d.expected != nullptr);
+    if (!resumable) discardPartial(d);
 }
 
 bool digestMatches(const PatchIndexFile* expected, Sha256Stream* hash, long long received) {
@@ -159,8 +170,10 @@ bool digestMatches(const PatchIndexFile* expected, Sha256Stream* hash, long long
 
 // One request for the file, resumed where a partial file allows it. Every write and the close are
 // checked: on a full disk the short last chunk may only fail there. With an index the bytes are hashed
-// as they stream and must match its line before the file may replace anything.
-Attempt attemptDownload(const DownloadFiles& d) {
+// as they stream and must match its line before the file may replace anything. *reached: how far into
+// the file this attempt's bytes went.
+Attempt attemptDownload(const DownloadFiles& d, long long* reached) {
+    *reached = 0;
     HANDLE file = openTempFile(d);
     if (file == INVALID_HANDLE_VALUE) {
         failDownload("Creating file failed. (%s)", d.fileName);
@@ -177,16 +190,21 @@ Attempt attemptDownload(const DownloadFiles& d) {
     if (!ready || (workerSession.internet == nullptr && !openPatchSession(&workerSession, kAgent))) {
         if (hashing) abandonSha256(&hash);
         CloseHandle(file);
-        discardPartial(d);
+        if (!ready) discardPartial(d);
         failDownload("Downloading failed - open (%s)", d.fileName);
         return Attempt::Retry;
     }
-    FetchRequest request = {d.url, file, have, validator, hashing ? &hash : nullptr, storeFileProgress};
+    long long expectedSize = hashing ? static_cast<long long>(d.expected->size) : 0;
+    FetchRequest request = {d.url, file, have, validator, hashing ? &hash : nullptr, storeFileProgress, expectedSize,
+                            replaceValidator, const_cast<DownloadFiles*>(&d)};
     FetchResult result = fetchIntoFile(&workerSession, request, gState.transferBuffer, sizeof gState.transferBuffer);
     if (!CloseHandle(file) && result.failure == FetchFailure::None) result.failure = FetchFailure::Write;
+    *reached = result.received;
     if (result.failure == FetchFailure::BadRange) {
         if (hashing) abandonSha256(&hash);
         discardPartial(d);
+        // Said now, so a last try that ends here does not leave "Downloading file" on the status line.
+        failDownload(fetchFailurePattern(result.failure), d.fileName);
         return Attempt::Retry;
     }
     if (result.failure != FetchFailure::None) {
@@ -204,22 +222,35 @@ Attempt attemptDownload(const DownloadFiles& d) {
 }
 
 // Transient failures are tried again with a growing pause (about 1, 2, 4, 8 s); the status says so.
-// No new try starts once kRetryWindowMs have passed, so a server that keeps stalling (each try
-// waits out the 30 s receive time-out) fails the download in about a minute, not in three.
+// Tries are counted from the last try that got further into the file, and time from the last byte it
+// received: a large file that drops after minutes of progress is tried again, while no new try starts
+// once kRetryWindowMs have passed without a byte, so a server that keeps stalling (each try waits out
+// the 30 s receive time-out) fails the download in about a minute, not in three.
 int backoffMs(int attempt) {
     int pause = kFirstBackoffMs << attempt;
     return pause - pause / 4 + static_cast<int>(GetTickCount() % static_cast<DWORD>(pause / 2 + 1));
 }
 
 int downloadWithRetries(const DownloadFiles& d) {
-    DWORD started = GetTickCount();
-    for (int attempt = 0;; ++attempt) {
-        Attempt outcome = attemptDownload(d);
+    lastByteTick = GetTickCount();
+    DWORD lastProgress = lastByteTick;
+    long long furthest = 0;  // a try that gets no further than an earlier one (a part dropped and fetched
+                             // again to the same point) is no progress
+    int tries = 0;           // since the last try that got further, that one included
+    for (;;) {
+        long long reached = 0;
+        Attempt outcome = attemptDownload(d, &reached);
         if (outcome == Attempt::Done) return 1;
-        if (outcome == Attempt::Failed || attempt + 1 >= kDownloadTries) return 0;
-        if (GetTickCount() - started >= kRetryWindowMs) return 0;
+        bool progressed = reached > furthest;
+        if (progressed) {
+            furthest = reached;
+            lastProgress = lastByteTick;  // a try that stalled after its last byte made no progress meanwhile
+        }
+        tries = progressed ? 1 : tries + 1;
+        if (outcome == Attempt::Failed || tries >= kDownloadTries) return 0;
+        if (GetTickCount() - lastProgress >= kRetryWindowMs) return 0;
         formatStatusText("Downloading file (%s) - retrying", d.fileName);
-        Sleep(static_cast<DWORD>(backoffMs(attempt)));
+        Sleep(static_cast<DWORD>(backoffMs(tries - 1)));
         formatStatusText("Downloading file (%s)", d.fileName);
     }
 }
@@ -303,20 +334,34 @@ int reportUnreadableSteps() {
     return 0;
 }
 
-int applySteps() {
+// One pass over the step table; false when a file failed (the status says why).
+bool applyStepTable() {
     int done = 0;
     for (int s = 0; s < kMaxVersionSteps && gState.versionSteps[s].version != 0; ++s) {
         const VersionStep& step = gState.versionSteps[s];
         for (int f = 0; f < step.fileCount && f < kMaxStepFiles && gState.totalFileCount != 0; ++f) {
             gState.fileProgress = 0;
             gState.totalProgress = totalPercent(done, gState.totalFileCount);
-            if (!downloadPatchFile(step.files[f], kPlayerSubfolder)) return 0;
+            if (!downloadPatchFile(step.files[f], kPlayerSubfolder)) return false;
             ++done;
         }
         gState.localGameVersion = step.version;
         writeConfig();
     }
-    if (gState.stepTableCut) return reportUnreadableSteps();
+    return true;
+}
+
+// The table holds kMaxVersionSteps steps; a player further behind gets the rest in further passes over
+// the stored manifest, read again from the version the last pass reached. The game is shown ready only
+// at the manifest's last version (or above it, when the server went back).
+int applySteps() {
+    for (;;) {
+        bool tableFull = gState.versionSteps[kMaxVersionSteps - 1].version != 0;
+        if (!applyStepTable()) return 0;
+        if (gState.stepTableCut) return reportUnreadableSteps();
+        if (!tableFull || !readStoredManifest()) break;
+    }
+    if (gState.localGameVersion < gState.serverGameVersion) return reportUnreadableSteps();
     writeConfig();
     showReadyState();
     return 1;

@@ -98,7 +98,7 @@ int fetchToFile(const char* url, const char* localFile, const FetchHooks* hooks,
     bool hashing = fetched && beginSha256(&hash);
     std::vector<char> buffer(kChunkSize);
     gActive = {hooks, &session};
-    FetchRequest request{url, file, 0, "", hashing ? &hash : nullptr, reportProgress};
+    FetchRequest request{url, file, 0, "", hashing ? &hash : nullptr, reportProgress, 0, nullptr, nullptr};
     FetchResult result = fetchIntoFile(&session, request, buffer.data(), kChunkSize);
     gActive = {nullptr, nullptr};
     CloseHandle(file);

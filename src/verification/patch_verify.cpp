@@ -62,7 +62,7 @@ IndexLoad loadPatchIndex(const char* baseUrl, const char* localIndexFile, const 
     std::vector<char> text;
     if (!fetchIndexText(baseUrl, localIndexFile, &text)) return IndexLoad::Unfetchable;
     if (!verifyPatchIndexText(text.data(), text.size(), key, &runIndex)) return IndexLoad::Refused;
-    if (localManifest != nullptr && !manifestMatches(localManifest, runIndex)) return IndexLoad::Refused;
+    if (localManifest != nullptr && !manifestMatches(localManifest, runIndex)) return IndexLoad::ManifestMismatch;
     runIndexLoaded = true;
     return IndexLoad::Verified;
 }

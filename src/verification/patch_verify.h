@@ -8,12 +8,13 @@
 // True when the build carries a public key: then an index is required and every file is verified.
 bool patchIndexRequired();
 
-enum class IndexLoad { Verified, NotRequired, Unfetchable, Refused };
+enum class IndexLoad { Verified, NotRequired, Unfetchable, Refused, ManifestMismatch };
 
 // Fetches <baseUrl>/PatchIndex.txt through `localIndexFile` (removed afterwards) and checks its
 // signature; with `localManifest` also that the manifest file, byte for byte as served, has the hash
-// the index names. A verified index is kept for the run. Refused: a bad signature or format, a text
-// too large for an index, or a manifest the index does not vouch for.
+// the index names. A verified index is kept for the run. Refused: a bad signature or format, or a text
+// too large for an index. ManifestMismatch: a well signed index that names another manifest (the two
+// may come from two moments of a release, as a cache can serve them).
 IndexLoad loadPatchIndex(const char* baseUrl, const char* localIndexFile, const char* localManifest);
 
 inline bool indexLoadSucceeded(IndexLoad load) { return load == IndexLoad::Verified || load == IndexLoad::NotRequired; }

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Hostile runs of the game update end to end, against the local HTTPS patch server's fault modes: a
 connection dropped at the first, a middle and the last byte, a stalled server, a server that refuses
-HEAD, a manifest with a bad step line between good ones, a full disk, and an Updater that only a search
+HEAD, a manifest with a bad step line between good ones, an error page or empty step table in place of
+the manifest, a full disk, and an Updater that only a search
 of the system folder would find. Whatever fails, the status line says so, the old game file stays whole,
 the recorded version never passes the last step whose files are all on disk, and the launcher keeps
 running with Start disabled."""
@@ -166,6 +167,24 @@ class UpdateFaultTests(harness.TestCase):
                 with harness.Session(stub_game=True) as s:
                     self.start_installed(s)
                     self.assert_failure_kept_the_game(s, UNREACHABLE, 10006, present=[first])
+
+    def test_only_a_step_table_of_another_major_version_asks_for_a_reinstall(self):
+        """An error page, a text without "[PLAYER]" or a step table naming no version tells an installed
+        10005 that the server could not be read, never to reinstall; a table at 20001 does."""
+        cases = (("error page", self.manifest_text(["10006 x.dat"]), "status503", UNREACHABLE),
+                 ("no player section", "[INSTALLER]\n1.0.0.0\n[LAUNCHER]\n0.0.0.5\n", None, UNREACHABLE),
+                 ("no step", "[INSTALLER]\n1.0.0.0\n[LAUNCHER]\n0.0.0.5\n[PLAYER]\n", None, UNREACHABLE),
+                 ("another major version", self.manifest_text(["20001 x.dat"]), None,
+                  "Please download the installer client again"))
+        for case, text, fault, expected in cases:
+            with self.subTest(case):
+                self.serve_manifest(text, fault=fault)
+                with harness.Session(stub_game=True) as s:
+                    self.start_installed(s)
+                    s.wait_status(expected, timeout=FAILURE_WAIT_SECONDS)
+                    self.assertEqual(self.read_config_version(s.path("config")), INSTALLED)
+                    s.click(*START)
+                    self.assertIsNone(s.recorded_args("Norvane.exe", timeout=2), "Start ran the game")
 
     def test_a_full_disk_fails_the_download_and_keeps_the_old_file(self):
         if os.geteuid() != 0:

@@ -74,7 +74,7 @@ void readAsLines(const uint8_t* data, size_t size, int localGameVersion) {
         size_t length = end ? static_cast<size_t>(end - (data + start)) + 1 : size - start;
         std::vector<char> line = zeroTerminatedCopy(data + start, length);
         FUZZ_CHECK(reader.storedSteps >= 0 && reader.storedSteps <= kMaxVersionSteps);
-        if (!readManifestLine(&reader, line.data())) break;
+        readManifestLine(&reader, line.data());
         start += length;
     }
     checkFields(fields, localGameVersion);

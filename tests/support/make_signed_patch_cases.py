@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Serves one small signed release per case below <www>/Setup/live/StandaloneWindows64/verify/<case>/,
-signed by openssl alone with the build's test key, and then spoiled the way the case's name says.
+signed by openssl alone with the build's test key, and then spoiled the way the case's name says
+("cache-lag" is served as good is; its test puts an older manifest in front of it for a moment).
 
   make_signed_patch_cases.py KEY.pem WWW-ROOT
 """
@@ -64,7 +65,7 @@ def main():
         other_key = os.path.join(scratch, "other.pem")
         openssl_sign.keygen(other_key)
         for case in ("good", "flipped-file", "flipped-manifest", "flipped-index", "flipped-signature", "wrong-key",
-                     "no-index", "unlisted"):
+                     "no-index", "unlisted", "cache-lag"):
             serve_case(root, case, key, other_key)
 
 
