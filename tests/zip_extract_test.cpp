@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "app/launcher_state.h"
 #include "support/temp_folder.h"
-#include "update/zip_extract.h"
+#include "archives/zip_extract.h"
 #include "zip_raw_archive.h"
 #include "zip_test_archive.h"
 
 namespace {
 
+UnpackBuffers gBuffers;
 std::vector<std::string> gPublished;
 void recordMessage(const char* message) { gPublished.push_back(message); }
 
@@ -26,7 +26,7 @@ Extraction extract(const std::string& archive, const char* before = "") {
     char message[1024];
     snprintf(message, sizeof message, "%s", before);
     gPublished.clear();
-    int result = extractArchive(archive.c_str(), message, sizeof message, recordMessage);
+    int result = extractArchive(archive.c_str(), message, sizeof message, &gBuffers, recordMessage);
     return {result, message};
 }
 
@@ -143,7 +143,7 @@ TEST(ZipExtract, ChecksumFailureKeepsTheOldTargetWhole) {
     ASSERT_EQ(unzGoToNextFile(archive), UNZ_OK);
     char subMessage[kSubMessageSize];
     const ZipEntryRegion wholeFile = {0, ~0ull};
-    EXPECT_EQ(extractCurrentEntry(archive, wholeFile, gState.unzipBuffers[0], subMessage), UNZ_CRCERROR);
+    EXPECT_EQ(extractCurrentEntry(archive, wholeFile, gBuffers.lane[0], subMessage), UNZ_CRCERROR);
     EXPECT_STREQ(subMessage, "error in reading zip file");
     unzClose(archive);
 }

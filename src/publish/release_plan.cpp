@@ -15,7 +15,7 @@
 #include "formats/delete_list_text.h"
 #include "update/patch_progress.h"
 #include "formats/path_check.h"
-#include "update/zip_extract.h"
+#include "archives/zip_extract.h"
 #include "updater/updater_texts.h"
 
 namespace fs = std::filesystem;

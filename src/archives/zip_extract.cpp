@@ -1,7 +1,7 @@
 // Zip extraction over minizip: one function per entry, one per archive, and the directory maker that
-// single-file downloads share. Called on the update worker's thread only; an archive of many entries
-// is unpacked by that thread and one helper, each with its own buffer in gState.unzipBuffers.
-#include "update/zip_extract.h"
+// single-file downloads share. Called on one thread (the update worker's); an archive of many entries
+// is unpacked by that thread and one helper, each with its own of the caller's buffers.
+#include "archives/zip_extract.h"
 
 #include <windows.h>
 
@@ -12,13 +12,12 @@
 #include <cstring>
 #include <vector>
 
-#include "app/launcher_state.h"
 #include "formats/path_check.h"
 #include "archives/zip_file_io.h"
 
 namespace {
 
-enum { kPartNameSize = kZipEntryNameSize + sizeof kPartFileSuffix };
+enum { kPartNameSize = kZipEntryNameSize + sizeof kPartFileSuffix, kFailureTextSize = 1024 };
 
 const char* namePart(const char* path) {
     const char* name = path;
@@ -385,12 +384,12 @@ const size_t kEntriesPerExtraLane = 64;
 // Most of a small entry's time goes to the file system (creating the part file, renaming it), which
 // a second thread overlaps with the first one's decompressing and writing.
 int extractEntries(unzFile archive, const char* archivePath, const std::vector<ZipEntryRegion>& regions,
-                   char* message, size_t messageSize, ExtractMessageSink sink) {
+                   char* message, size_t messageSize, UnpackBuffers* buffers, ExtractMessageSink sink) {
     std::atomic<size_t> firstFailure(regions.size());
     int laneCount = regions.size() >= kEntriesPerExtraLane ? kUnpackLanes : 1;
     UnpackLane lanes[kUnpackLanes];
     for (int l = 0; l < kUnpackLanes; ++l) {
-        lanes[l] = UnpackLane{l,       laneCount,   archivePath, &regions,       &firstFailure, gState.unzipBuffers[l],
+        lanes[l] = UnpackLane{l,       laneCount,   archivePath, &regions,       &firstFailure, buffers->lane[l],
                               message, messageSize, sink,        regions.size(), 0,             {}};
     }
     HANDLE helpers[kUnpackLanes] = {};
@@ -409,7 +408,7 @@ int extractEntries(unzFile archive, const char* archivePath, const std::vector<Z
     for (int l = 0; l < laneCount; ++l) {
         if (lanes[l].failedEntry != firstFailure.load()) continue;
         // The failure becomes the message, published unless lane 0 showed it as its last entry.
-        char failure[kStatusTextSize];
+        char failure[kFailureTextSize];
         int length = snprintf(failure, sizeof failure, "Extracting %s - %s", archivePath, lanes[l].subMessage);
         if (length >= 0 && strcmp(failure, message) != 0) {
             snprintf(message, messageSize, "%s", failure);
@@ -422,7 +421,8 @@ int extractEntries(unzFile archive, const char* archivePath, const std::vector<Z
 
 }  // namespace
 
-int extractArchive(const char* archivePath, char* message, size_t messageSize, ExtractMessageSink sink) {
+int extractArchive(const char* archivePath, char* message, size_t messageSize, UnpackBuffers* buffers,
+                   ExtractMessageSink sink) {
     zlib_filefunc64_def fileFunctions;
     fillBufferedZipFunctions(&fileFunctions);
     unzFile archive = unzOpen2_64(archivePath, &fileFunctions);
@@ -444,7 +444,7 @@ int extractArchive(const char* archivePath, char* message, size_t messageSize, E
         appendEntryMessage("error in reading zip file", message, messageSize, sink);
         return kExtractFailed;
     }
-    int result = extractEntries(archive, archivePath, regions, message, messageSize, sink);
+    int result = extractEntries(archive, archivePath, regions, message, messageSize, buffers, sink);
     unzClose(archive);
     return result;
 }

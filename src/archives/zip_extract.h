@@ -8,6 +8,7 @@
 
 #include <unzip.h>
 
+#include "archives/unpack_buffers.h"
 #include "archives/zip_directory.h"
 
 enum { kSubMessageSize = 256, kZipEntryNameSize = 256, kMaxDirectoryDepth = 16 };
@@ -40,8 +41,10 @@ typedef void (*ExtractMessageSink)(const char* message);
 // the failure. An archive of many entries is unpacked by kUnpackLanes threads (the caller's and
 // helpers); the outcome is still that of unpacking in archive order: the failure reported is the
 // first entry's that fails, and every entry before it stays extracted (some after it may be too).
-// `sink` may be null; it is called on the caller's thread only.
-int extractArchive(const char* archivePath, char* message, size_t messageSize, ExtractMessageSink sink);
+// `buffers` belong to this call while it runs. `sink` may be null; it is called on the caller's
+// thread only.
+int extractArchive(const char* archivePath, char* message, size_t messageSize, UnpackBuffers* buffers,
+                   ExtractMessageSink sink);
 
 // Extracts the archive's current entry, whose compressed data must lie inside `region`, through
 // `buffer` (kUnzipBufferSize bytes); 0, one of the kEntry codes or a negative minizip code.
