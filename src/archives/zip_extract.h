@@ -31,6 +31,7 @@ enum {
     kEntryPathUnusable = -205,   // a path the file system can never hold, e.g. too deep (permanent)
     kEntryOutsideRegion = -206,  // the entry's data reaches beyond its own bytes (permanent)
     kEntryArchiveReopenFailed = -207,  // a second reader of the archive could not open it (transient)
+    kEntryDataShort = -208,      // the data ended before the central directory's size (permanent)
 };
 
 // Called with the message text whenever it changes, so the worker can publish it as the status line.
