@@ -19,6 +19,16 @@ enum { kChunkSize = 1 << 16, kRawDeflateWindowBits = -MAX_WBITS, kDeflateMemLeve
 // Deflate must save at least 1/32 of the bytes to be worth inflating on every player's machine.
 const int kWorthwhileShift = 5;
 const unsigned long long kZip64Threshold = 0xffffffffull;
+// General-purpose flag bit 11: the name is UTF-8. Set only for names beyond ASCII, so archives of
+// ASCII names stay byte for byte what they were.
+const uLong kUtf8NameFlag = 1 << 11;
+const uLong kVersionMadeBy = 0;  // what zipOpenNewFileInZip2_64 writes
+
+bool hasNonAsciiByte(const std::string& name) {
+    for (unsigned char c : name)
+        if (c >= 0x80) return true;
+    return false;
+}
 
 struct TrialDeflate {
     FILE* scratch;
@@ -88,8 +98,10 @@ bool openEntry(zipFile archive, const std::string& name, const zip_fileinfo& inf
                unsigned long long size) {
     int zip64 = size >= kZip64Threshold ? 1 : 0;
     int level = method == Z_DEFLATED ? Z_DEFAULT_COMPRESSION : 0;
-    return zipOpenNewFileInZip2_64(archive, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, method, level, raw,
-                                   zip64) == ZIP_OK;
+    uLong flags = hasNonAsciiByte(name) ? kUtf8NameFlag : 0;
+    return zipOpenNewFileInZip4_64(archive, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, method, level, raw,
+                                   -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, kVersionMadeBy,
+                                   flags, zip64) == ZIP_OK;
 }
 
 bool addFile(zipFile archive, const std::string& name, const std::string& path, std::string* error) {

@@ -87,12 +87,20 @@ std::set<std::string> foldersOf(const std::vector<std::string>& files) {
     return folders;
 }
 
+// A name inside the archive may go beyond ASCII: the archive flags it UTF-8 and the launcher writes
+// it with its characters, whatever the player's code page. It must be UTF-8, as the build has it.
+bool isArchiveEntryName(const std::string& name) {
+    for (unsigned char c : name)
+        if (c < 0x20 || c == 0x7f || c == '\\') return false;
+    return isValidUtf8(name.c_str());
+}
+
 // A name the archive carries: one the launcher accepts and writes to the very same place.
 void checkShippedName(const std::string& name, const std::set<std::string>& archives,
                       std::vector<std::string>* problems) {
-    if (!isPortableName(name)) {
-        problems->push_back(name + ": only printable ASCII names without \"\\\" read the same on every player's "
-                                   "Windows");
+    if (!isArchiveEntryName(name)) {
+        problems->push_back(name + ": names must be UTF-8 without control characters or \"\\\", which is a "
+                                   "folder separator on Windows");
     } else if (!isSafeRelativePath(name.c_str())) {
         problems->push_back(name + ": the launcher refuses this path (reserved name, forbidden character, "
                                    "trailing dot or blank, or longer than 255 characters)");
