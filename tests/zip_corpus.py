@@ -31,7 +31,7 @@ PYTHON_ARCHIVES = ["zipdir.zip", "zip_cp437_header.zip", "ziptestdata/exe_with_z
                    "test_importlib/namespace_pkgs/top_level_portion1.zip"]
 PART_SUFFIX = ".vyr-part"
 FLIPS_PER_ENTRY = 64
-RUN_TIME_LIMIT_S = 900
+RUN_TIME_LIMIT_S = 600
 
 
 def uudecode(text):

@@ -481,6 +481,16 @@ TEST(ZipExtract, NamesFlaggedUtf8AreWrittenWithTheirCharacters) {
     EXPECT_NE(file, INVALID_HANDLE_VALUE);
     CloseHandle(file);
     EXPECT_FALSE(exists(folder.file("\xc3\xa4\xc2\xb8\xe2\x80\x93\xc3\xa7\xe2\x80\xa2\xc5\x92")));
+    // The status line (ANSI) shows the name as the code page has it, not as UTF-8 bytes.
+    writeWholeFile(folder.file("latin.zip"),
+                   writeRawZip({rawPackedEntry("caf\xc3\xa9.txt", "menu", 0, "menu", -1, kZipFlagUtf8Name)}));
+    e = extract("latin.zip");
+    EXPECT_EQ(e.result, kExtractDone) << e.message;
+    char shown[32] = {};
+    ASSERT_NE(WideCharToMultiByte(CP_ACP, 0, L"caf\u00e9.txt", -1, shown, sizeof shown, nullptr, nullptr), 0);
+    EXPECT_EQ(e.message, std::string("Extracting latin.zip - ") + shown);
+    EXPECT_NE(GetFileAttributesW((std::wstring(folder.path().begin(), folder.path().end()) + L"\\caf\u00e9.txt").c_str()),
+              INVALID_FILE_ATTRIBUTES);
 
     for (const char* refused : {"COM\xc2\xb9.txt", "\xc0\xae\xc0\xae/up.txt", "bad\xff.txt"}) {
         SCOPED_TRACE(refused);

@@ -179,7 +179,7 @@ bool replaceTarget(HANDLE part, const WCHAR* name) {
 }
 
 // Writes the open entry to its part file and puts it in place; on any failure the part file goes
-// and the target stays as it was. `name` is the stored name for messages, `wideName` the path.
+// and the target stays as it was. `name` is the entry's name for messages, `wideName` the path.
 int writeEntryFile(unzFile archive, const char* name, const WCHAR* wideName, uint64_t declaredSize,
                    unsigned char* buffer, char* subMessage) {
     WCHAR partName[kWidePathSize + sizeof kPartFileSuffix];
@@ -187,7 +187,7 @@ int writeEntryFile(unzFile archive, const char* name, const WCHAR* wideName, uin
     wmemcpy(partName, wideName, nameLength);
     for (size_t i = 0; i < sizeof kPartFileSuffix; ++i) partName[nameLength + i] = kPartFileSuffix[i];
     HANDLE out = createPartFile(partName);
-    if (out == INVALID_HANDLE_VALUE && namePart(name) != name) {
+    if (out == INVALID_HANDLE_VALUE && wcspbrk(wideName, L"/\\") != nullptr) {
         bool allMade;
         makeWideDirectories(wideName, &allMade);
         out = createPartFile(partName);
@@ -267,12 +267,16 @@ int extractCurrentEntry(unzFile archive, const ZipEntryRegion& region, unsigned 
         snprintf(subMessage, kSubMessageSize, "can't create extracted file %s", filenameInZip);
         return kEntryNameRefused;
     }
+    // The status line shows ANSI text: a UTF-8 name is shown as the code page can show it.
+    char shownName[kZipEntryNameSize];
+    if (!utf8 || WideCharToMultiByte(CP_ACP, 0, wideName, -1, shownName, sizeof shownName, nullptr, nullptr) == 0)
+        snprintf(shownName, sizeof shownName, "%s", filenameInZip);
     if (namePart(filenameInZip)[0] == '\0') {
-        snprintf(subMessage, kSubMessageSize, "creating directory: %s\n", filenameInZip);
+        snprintf(subMessage, kSubMessageSize, "creating directory: %s\n", shownName);
         bool allMade;
         makeWideDirectories(wideName, &allMade);
         if (allMade) return 0;
-        snprintf(subMessage, kSubMessageSize, "can't create extracted file %s", filenameInZip);
+        snprintf(subMessage, kSubMessageSize, "can't create extracted file %s", shownName);
         return kEntryPathUnusable;
     }
     err = unzOpenCurrentFile(archive);
@@ -286,7 +290,7 @@ int extractCurrentEntry(unzFile archive, const ZipEntryRegion& region, unsigned 
         unzCloseCurrentFile(archive);
         return kEntryOutsideRegion;
     }
-    return writeEntryFile(archive, filenameInZip, wideName, info.uncompressed_size, buffer, subMessage);
+    return writeEntryFile(archive, shownName, wideName, info.uncompressed_size, buffer, subMessage);
 }
 
 namespace {
