@@ -514,8 +514,8 @@ TEST(ZipExtract, ShortNameOfAnotherEntryIsWrittenInArchiveOrder) {
         char shortPath[MAX_PATH] = {};
         ASSERT_NE(GetShortPathNameA(longName.c_str(), shortPath, sizeof shortPath), 0u);
         shortName = shortPath;
-        ASSERT_NE(shortName, longName) << "the file system gives no short names";
         DeleteFileA(longName.c_str());
+        if (shortName == longName) GTEST_SKIP() << "this volume makes no 8.3 short names";
     }
     writeWholeFile(folder.file(longName), "old");
     std::vector<ZipTestEntry> entries;
