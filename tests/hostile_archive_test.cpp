@@ -13,10 +13,12 @@
 #include "app/launcher_state.h"
 #include "support/temp_folder.h"
 #include "update/delete_list.h"
-#include "update/zip_extract.h"
+#include "archives/zip_extract.h"
 #include "zip_test_archive.h"
 
 namespace {
+
+UnpackBuffers gBuffers;
 
 // A temp folder holding the launcher's folder "game" and a decoy file beside it; the current
 // directory is the launcher's folder, as for the worker.
@@ -96,7 +98,7 @@ struct Extraction {
 
 Extraction extract(const char* archive) {
     char message[kStatusTextSize] = {};
-    int result = extractArchive(archive, message, sizeof message, nullptr);
+    int result = extractArchive(archive, message, sizeof message, &gBuffers, nullptr);
     return {result, message};
 }
 
@@ -313,7 +315,7 @@ struct BombWatch {
 DWORD WINAPI extractOnThread(void* parameter) {
     BombWatch* watch = static_cast<BombWatch*>(parameter);
     char message[kStatusTextSize] = {};
-    watch->run.result = extractArchive(watch->archive, message, sizeof message, nullptr);
+    watch->run.result = extractArchive(watch->archive, message, sizeof message, &gBuffers, nullptr);
     watch->run.message = message;
     return 0;
 }

@@ -32,7 +32,7 @@ TEST(HostileWorker, ManifestNamesLeavingTheFolderStopTheWorkerWithAReport) {
     const std::vector<std::string> names = {
         "../escape.zip",          "..\\escape.dll",         "sub/../../escape.dll",      "C:\\vyr_hostile_escape.dll",
         "C:vyr_hostile_escape.dll", "/vyr_hostile_escape.dll", "\\\\127.0.0.1\\c$\\escape.dll", "Norvane.exe:stream",
-        "sub/.../../escape.dll",   "nul.zip",
+        "sub/.../../escape.dll",   "nul.zip",                "COM\xb9.zip",               "lpt\xb2.dll",
     };
     for (const std::string& name : names) {
         SCOPED_TRACE(name);

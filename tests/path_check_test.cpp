@@ -81,6 +81,20 @@ const PathCase kCases[] = {
     {"COM1", false},
     {"lpt9.log", false},
     {"CONOUT$", false},
+    // Windows drops blanks and dots before the extension too, and takes superscript port digits
+    // (in the western ANSI code page and in UTF-8).
+    {"nul .dat", false},
+    {"COM1 .bin", false},
+    {"con .cfg", false},
+    {"d/prn . .txt", false},
+    {"aux..x", false},
+    {"COM\xb9", false},
+    {"lpt\xb2.log", false},
+    {"COM\xc2\xb3.txt", false},
+    {"nul_.dat", true},
+    {"COM\xb9\xb9.txt", true},
+    {"COM\xbc.txt", true},
+    {"connect .cfg", true},
     // Empty names and doubled separators.
     {"", false},
     {"a//b", false},
@@ -113,6 +127,15 @@ TEST(PathCheck, SeparatorsAreInterchangeable) {
         for (char& ch : swapped) ch = (ch == '/') ? '\\' : (ch == '\\' ? '/' : ch);
         EXPECT_EQ(isSafeRelativePath(swapped.c_str()), isSafeRelativePath(c.name.c_str())) << c.name;
     }
+}
+
+// Names flagged UTF-8 must be well formed, or an overlong form could stand for '/', '.' or '\\'.
+TEST(PathCheck, Utf8MustBeWellFormed) {
+    for (const char* valid : {"", "plain.txt", "\xd0\x90", "\xe4\xb8\x96\xe7\x95\x8c", "\xf0\x9f\x98\x80", "\xef\xbf\xbd"})
+        EXPECT_TRUE(isValidUtf8(valid)) << valid;
+    for (const char* invalid : {"\xc0\xae", "\xc1\xbf", "\xe0\x80\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80",
+                                "\xf8\x88\x80\x80\x80", "\xd0", "\xe4\xb8", "\x80", "a\xff" "b"})
+        EXPECT_FALSE(isValidUtf8(invalid)) << invalid;
 }
 
 }  // namespace

@@ -117,4 +117,37 @@ TEST(ZipDirectory, DataMustStayInsideItsRegion) {
     EXPECT_FALSE(dataStaysInRegion(region, 150, ~0ull));
 }
 
+// The records that fill the directory are the entries; the count must agree, but for the 0xFFFF
+// that zip writers without zip64 leave for 65,535 entries or more. Each region also tells the method,
+// the flags and whether the name holds anything beyond ASCII case for the unpacking lanes to fold.
+TEST(ZipDirectory, DirectoryIsWalkedThroughItsSizeAndItsCountMustAgree) {
+    std::vector<ZipEntryRegion> regions;
+    const std::vector<RawZipEntry> three = {{"a.txt", "a"}, {"b.txt", "b"}, {"c.txt", "c"}};
+    for (int64_t count : {0, 2, 4, 0xffff}) {
+        RawZipLayout miscounted;
+        miscounted.endCount = count;
+        EXPECT_EQ(readRegions(writeRawZip(three, miscounted), &regions), kZipCountMismatch) << count;
+        EXPECT_TRUE(regions.empty());
+    }
+    for (size_t entries : {size_t{0xffff}, size_t{0x10000}, size_t{0x10005}}) {
+        RawZipLayout overflowed;
+        overflowed.endCount = 0xffff;
+        std::vector<RawZipEntry> many(entries, RawZipEntry{"d/", ""});
+        ASSERT_EQ(readRegions(writeRawZip(many, overflowed), &regions), kZipDirectoryRead) << entries;
+        EXPECT_EQ(regions.size(), entries);
+    }
+
+    ASSERT_EQ(readRegions(writeRawZip({rawPackedEntry("vimrc", "v", 12, "BZh"), {"LOCALI~1.DAT", "s"},
+                                       rawPackedEntry("\xd0\x90.txt", "a", 0, "a", -1, kZipFlagUtf8Name),
+                                       {"Localization.dat", "l"}}),
+                          &regions),
+              kZipDirectoryRead);
+    ASSERT_EQ(regions.size(), 4u);
+    EXPECT_EQ(regions[0].method, 12);
+    EXPECT_EQ(regions[2].flags, kZipFlagUtf8Name);
+    EXPECT_EQ(std::vector<bool>({regions[0].plainName, regions[1].plainName, regions[2].plainName,
+                                 regions[3].plainName}),
+              std::vector<bool>({true, false, false, true}));
+}
+
 }  // namespace

@@ -2,18 +2,19 @@
 // entries, replaced read-only files, broken archives and entries, names that try to leave the folder,
 // targets that stay whole when an entry fails, and the reader's buffer edges and zip64 forms.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <string>
 #include <vector>
 
-#include "app/launcher_state.h"
 #include "support/temp_folder.h"
-#include "update/zip_extract.h"
+#include "archives/zip_extract.h"
 #include "zip_raw_archive.h"
 #include "zip_test_archive.h"
 
 namespace {
 
+UnpackBuffers gBuffers;
 std::vector<std::string> gPublished;
 void recordMessage(const char* message) { gPublished.push_back(message); }
 
@@ -26,7 +27,7 @@ Extraction extract(const std::string& archive, const char* before = "") {
     char message[1024];
     snprintf(message, sizeof message, "%s", before);
     gPublished.clear();
-    int result = extractArchive(archive.c_str(), message, sizeof message, recordMessage);
+    int result = extractArchive(archive.c_str(), message, sizeof message, &gBuffers, recordMessage);
     return {result, message};
 }
 
@@ -143,7 +144,7 @@ TEST(ZipExtract, ChecksumFailureKeepsTheOldTargetWhole) {
     ASSERT_EQ(unzGoToNextFile(archive), UNZ_OK);
     char subMessage[kSubMessageSize];
     const ZipEntryRegion wholeFile = {0, ~0ull};
-    EXPECT_EQ(extractCurrentEntry(archive, wholeFile, gState.unzipBuffers[0], subMessage), UNZ_CRCERROR);
+    EXPECT_EQ(extractCurrentEntry(archive, wholeFile, gBuffers.lane[0], subMessage), UNZ_CRCERROR);
     EXPECT_STREQ(subMessage, "error in reading zip file");
     unzClose(archive);
 }
@@ -245,7 +246,9 @@ TEST(ZipExtract, NamesLeavingTheFolderFailTheArchive) {
     SetCurrentDirectoryA(root.file("game").c_str());
     const char* names[] = {"../escaped.txt", "..\\escaped.txt", "d/../../escaped.txt", "/escaped.txt",
                            "\\escaped.txt",   "C:escaped.txt",   "C:/escaped.txt",      "escaped.txt:stream",
-                           "../",             "../escaped/",     "NUL",                 "x/nul.txt"};
+                           "../",             "../escaped/",     "NUL",                 "x/nul.txt",
+                           "nul .dat",        "COM1 .bin",       "x/con .cfg",          "lpt1 . .log",
+                           "COM\xb9.dat"};
     for (const char* name : names) {
         SCOPED_TRACE(name);
         ASSERT_TRUE(writeZipArchive("slip.zip", {{"ok.txt", "fine", false}, {name, "payload", false}}));
@@ -373,6 +376,179 @@ TEST(ZipExtract, ManyEntriesUnpackSideBySideAsOneThreadWould) {
         EXPECT_EQ(readWholeFile(native(entries[i])), i < 40 ? entries[i].data : "old") << entries[i].name;
         EXPECT_FALSE(partFileExists(native(entries[i]))) << entries[i].name;
     }
+}
+
+std::string rawDeflate(const std::string& data) {
+    z_stream z = {};
+    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, data.size()), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+// An entry whose data ends before the size the central directory states reads as a short file to
+// minizip, which then skips the checksum: stored bytes cut short, and a deflate stream that ends
+// early. Neither may replace the game file, nor leave a part file; the entry before stays.
+TEST(ZipExtract, EntryDataShorterThanItsDeclaredSizeIsNeverInstalled) {
+    TempFolder folder;
+    const std::string whole = "the whole file, as the checksum and the size say";
+    const std::vector<RawZipEntry> cases = {
+        rawPackedEntry("game.dat", whole, 0, whole.substr(0, 20)),
+        rawPackedEntry("game.dat", whole, 8, rawDeflate(whole.substr(0, 20)), static_cast<int64_t>(whole.size())),
+    };
+    for (const RawZipEntry& shortEntry : cases) {
+        SCOPED_TRACE(shortEntry.method);
+        writeWholeFile(folder.file("game.dat"), "old game data");
+        writeWholeFile(folder.file("short.zip"), writeRawZip({{"first.txt", "first"}, shortEntry}));
+        Extraction e = extract("short.zip");
+        EXPECT_EQ(e.result, kExtractFailed);
+        EXPECT_EQ(e.message, "Extracting short.zip - error in reading zip file");
+        EXPECT_EQ(readWholeFile(folder.file("first.txt")), "first");
+        EXPECT_EQ(readWholeFile(folder.file("game.dat")), "old game data");
+        EXPECT_FALSE(partFileExists(folder.file("game.dat")));
+    }
+}
+
+// minizip reads an entry of another method as its raw bytes and an encrypted one as cipher text; the
+// archive is refused before any entry, even a good one before it, is written, naming the method.
+TEST(ZipExtract, OtherMethodsAndEncryptedEntriesAreRefusedBeforeAnythingIsWritten) {
+    TempFolder folder;
+    struct Case {
+        RawZipEntry entry;
+        const char* subMessage;
+    };
+    const Case cases[] = {
+        {rawPackedEntry("vimrc", "set nocompatible", 12, "BZh91AY&SY packed bytes"),
+         "compression method 12 (bzip2) of vimrc is not supported"},
+        {rawPackedEntry("big.bin", "data", 9, "deflate64 bytes"), "compression method 9 (deflate64) of big.bin is not supported"},
+        {rawPackedEntry("secret.txt", "secret", 0, "secret", -1, 1), "encrypted entry secret.txt is not supported"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.subMessage);
+        writeWholeFile(folder.file("m.zip"), writeRawZip({{"first.txt", "first"}, c.entry, {"last.txt", "last"}}));
+        Extraction e = extract("m.zip");
+        EXPECT_EQ(e.result, kExtractFailed);
+        EXPECT_EQ(e.message, std::string("Extracting m.zip - ") + c.subMessage);
+        EXPECT_FALSE(exists(folder.file("first.txt")));
+        EXPECT_FALSE(exists(folder.file(c.entry.name)));
+        EXPECT_FALSE(exists(folder.file("last.txt")));
+    }
+}
+
+// Zip writers without zip64 (minizip 1.1 among them) write the count 0xFFFF for 65,535 entries or
+// more; the directory's size says how many there are, and the last one must be unpacked too. A count
+// that disagrees with the directory otherwise is a broken archive: refused, nothing written.
+TEST(ZipExtract, EntriesBeyondTheSixteenBitCountAreUnpackedAndAWrongCountIsRefused) {
+    TempFolder folder;
+    std::vector<RawZipEntry> entries(65536, RawZipEntry{"d/", ""});
+    entries.push_back({"last.txt", "the 65,537th entry"});
+    RawZipLayout overflowed;
+    overflowed.endCount = 0xffff;
+    writeWholeFile(folder.file("many.zip"), writeRawZip(entries, overflowed));
+    Extraction e = extract("many.zip");
+    EXPECT_EQ(e.result, kExtractDone) << e.message;
+    EXPECT_EQ(readWholeFile(folder.file("last.txt")), "the 65,537th entry");
+
+    RawZipLayout miscounted;
+    miscounted.endCount = 2;
+    writeWholeFile(folder.file("count.zip"), writeRawZip({{"a.txt", "a"}, {"b.txt", "b"}, {"c.txt", "c"}}, miscounted));
+    e = extract("count.zip");
+    EXPECT_EQ(e.result, kExtractFailed);
+    EXPECT_EQ(e.message, "Extracting count.zip - error in reading zip file");
+    EXPECT_FALSE(exists(folder.file("a.txt")));
+}
+
+// A name flagged UTF-8 is written with its characters, not read through the ANSI code page, and is
+// held to the same path rule: devices (also COM with a superscript digit) and malformed UTF-8, whose
+// overlong forms could hide "..", are refused.
+TEST(ZipExtract, NamesFlaggedUtf8AreWrittenWithTheirCharacters) {
+    TempFolder folder;
+    const std::string world = "\xe4\xb8\x96\xe7\x95\x8c";  // two CJK characters in UTF-8
+    writeWholeFile(folder.file("utf8.zip"), writeRawZip({rawPackedEntry(world + "/" + world + ".txt", "hello", 0,
+                                                                        "hello", -1, kZipFlagUtf8Name)}));
+    Extraction e = extract("utf8.zip");
+    EXPECT_EQ(e.result, kExtractDone) << e.message;
+    const std::wstring wide = std::wstring(folder.path().begin(), folder.path().end()) + L"\\\u4e16\u754c";
+    EXPECT_NE(GetFileAttributesW(wide.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    HANDLE file = CreateFileW((wide + L"\\\u4e16\u754c.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    EXPECT_FALSE(exists(folder.file("\xc3\xa4\xc2\xb8\xe2\x80\x93\xc3\xa7\xe2\x80\xa2\xc5\x92")));
+    // The status line (ANSI) shows the name as the code page has it, not as UTF-8 bytes.
+    writeWholeFile(folder.file("latin.zip"),
+                   writeRawZip({rawPackedEntry("caf\xc3\xa9.txt", "menu", 0, "menu", -1, kZipFlagUtf8Name)}));
+    e = extract("latin.zip");
+    EXPECT_EQ(e.result, kExtractDone) << e.message;
+    char shown[32] = {};
+    ASSERT_NE(WideCharToMultiByte(CP_ACP, 0, L"caf\u00e9.txt", -1, shown, sizeof shown, nullptr, nullptr), 0);
+    EXPECT_EQ(e.message, std::string("Extracting latin.zip - ") + shown);
+    EXPECT_NE(GetFileAttributesW((std::wstring(folder.path().begin(), folder.path().end()) + L"\\caf\u00e9.txt").c_str()),
+              INVALID_FILE_ATTRIBUTES);
+
+    for (const char* refused : {"COM\xc2\xb9.txt", "\xc0\xae\xc0\xae/up.txt", "bad\xff.txt"}) {
+        SCOPED_TRACE(refused);
+        writeWholeFile(folder.file("bad.zip"), writeRawZip({rawPackedEntry(refused, "x", 0, "x", -1, kZipFlagUtf8Name)}));
+        e = extract("bad.zip");
+        EXPECT_EQ(e.result, kExtractFailed);
+        EXPECT_EQ(e.message, std::string("Extracting bad.zip - can't create extracted file ") + refused);
+    }
+}
+
+// An 8.3 short name is a second name of a long-named file. Two lanes that took the long and the
+// short name apart would write them side by side, and the earlier (large) entry could end last; the
+// later entry must win, as it does in archive order.
+TEST(ZipExtract, ShortNameOfAnotherEntryIsWrittenInArchiveOrder) {
+    TempFolder folder;
+    std::string longName, shortName;
+    for (int i = 0; shortName.empty() || unpackLaneOf(longName.c_str(), kUnpackLanes) ==
+                                             unpackLaneOf(shortName.c_str(), kUnpackLanes); ++i) {
+        longName = "Localization" + std::to_string(i) + ".dat";
+        writeWholeFile(folder.file(longName), "");
+        char shortPath[MAX_PATH] = {};
+        ASSERT_NE(GetShortPathNameA(longName.c_str(), shortPath, sizeof shortPath), 0u);
+        shortName = shortPath;
+        DeleteFileA(longName.c_str());
+        if (shortName == longName) GTEST_SKIP() << "this volume makes no 8.3 short names";
+    }
+    writeWholeFile(folder.file(longName), "old");
+    std::vector<ZipTestEntry> entries;
+    for (int i = 0; i < 64; ++i) entries.push_back({"fill/f" + std::to_string(i) + ".dat", "fill", true});
+    entries.push_back({longName, std::string(4 << 20, 'L'), false});
+    entries.push_back({shortName, "later, by the short name", true});
+    ASSERT_TRUE(writeZipArchive("alias.zip", entries));
+    Extraction e = extract("alias.zip");
+    EXPECT_EQ(e.result, kExtractDone) << e.message;
+    EXPECT_EQ(readWholeFile(folder.file(longName)), "later, by the short name");
+}
+
+// The folders an archive needs must be folders when it is done: a directory entry over an existing
+// file, a file entry below a file, a file entry over a folder all fail for good, never as done.
+TEST(ZipExtract, FoldersThatCannotBeMadeFailTheArchive) {
+    TempFolder folder;
+    writeWholeFile(folder.file("Xdir"), "a file");
+    ASSERT_TRUE(writeZipArchive("dir.zip", {{"Xdir/", "", true}}));
+    Extraction e = extract("dir.zip");
+    EXPECT_EQ(e.result, kExtractFailed);
+    EXPECT_EQ(e.message, "Extracting dir.zip - can't create extracted file Xdir/");
+
+    ASSERT_TRUE(writeZipArchive("below.zip", {{"Xdir/inner.txt", "inner", true}}));
+    EXPECT_EQ(extract("below.zip").result, kExtractFailed);
+    EXPECT_EQ(readWholeFile(folder.file("Xdir")), "a file");
+
+    CreateDirectoryA(folder.file("Ydir").c_str(), nullptr);
+    ASSERT_TRUE(writeZipArchive("over.zip", {{"Ydir", "a file where a folder is", true}}));
+    e = extract("over.zip");
+    EXPECT_EQ(e.result, kExtractFailed);
+    EXPECT_EQ(e.message, "Extracting over.zip - can't create extracted file Ydir");
+    EXPECT_TRUE(isDirectory(folder.file("Ydir")));
+    EXPECT_FALSE(partFileExists(folder.file("Ydir")));
 }
 
 }  // namespace

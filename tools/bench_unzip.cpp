@@ -4,8 +4,9 @@
 
 #include <cstdio>
 
-#include "app/launcher_state.h"
-#include "update/zip_extract.h"
+#include "archives/zip_extract.h"
+
+UnpackBuffers gBuffers;
 
 int main(int argc, char** argv) {
     if (argc < 3) {
@@ -19,8 +20,8 @@ int main(int argc, char** argv) {
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
-    char message[kStatusTextSize] = {};
-    int result = extractArchive(archive, message, sizeof message, nullptr);
+    char message[1024] = {};
+    int result = extractArchive(archive, message, sizeof message, &gBuffers, nullptr);
     QueryPerformanceCounter(&end);
     printf("result %d\nseconds %.4f\nmessage %s\n", result,
            static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart, message);

@@ -6,10 +6,10 @@
 #include <shellapi.h>
 
 #include "app/version_step.h"
+#include "archives/unpack_buffers.h"
 #include "ui/skin_slots.h"
 
-enum { kStatusTextSize = 1024, kPathSize = 256, kCommandLineSize = 4096, kTransferBufferSize = 65536,
-       kUnzipBufferSize = 65536, kUnpackLanes = 2 };
+enum { kStatusTextSize = 1024, kPathSize = 256, kCommandLineSize = 4096, kTransferBufferSize = 65536 };
 
 // hitRects indices
 enum { kHitStart = 0, kHitCancel = 1, kHitHome = 2, kHitCommunity = 3, kHitTotalBar = 4, kHitFileBar = 5 };
@@ -62,7 +62,7 @@ struct LauncherState {
     char socialPageUrl[kPathSize];
     SHELLEXECUTEINFOA gameLaunchInfo;
     unsigned char transferBuffer[kTransferBufferSize];
-    unsigned char unzipBuffers[kUnpackLanes][kUnzipBufferSize];  // one per unpacking thread
+    UnpackBuffers unpackBuffers;  // the worker's, for extractArchive
     volatile int quitRequested;
 
     CRITICAL_SECTION statusLock;

@@ -20,6 +20,7 @@ enum : size_t {
     kLocalHeaderSize = 30,
     kZip64ExtraId = 0x0001,
     kMaxExtraFieldSize = 0xffff,
+    kMaxNameSize = 0xffff,
 };
 // minizip looks for the end records only this far back from the end of the file.
 const uint64_t kEndSearchSpan = 0xffff;
@@ -51,7 +52,10 @@ struct DirectoryLocation {
     uint64_t centralSize;
     uint64_t centralOffset;  // as recorded, before any bytes in front of the archive are counted
     uint64_t endPosition;    // where the (zip64) end record starts
+    bool zip64;
 };
+
+const uint64_t kClassicCountOverflow = 0xffff;
 
 // minizip prefers the zip64 end record when a valid locator points at one; otherwise it takes the
 // classic record. A locator that does not lead to a zip64 record is ignored, as minizip does.
@@ -65,14 +69,14 @@ bool readZip64End(const ZipSource& source, uint64_t locatorPosition, DirectoryLo
     if (!addWithoutOverflow(endPosition, sizeof record, &recordEnd) || recordEnd > source.size) return false;
     if (!source.readAt(source.context, endPosition, record, sizeof record)) return false;
     if (le32(record) != kZip64EndSignature) return false;
-    *location = {le64(record + 24), le64(record + 40), le64(record + 48), endPosition};
+    *location = {le64(record + 24), le64(record + 40), le64(record + 48), endPosition, true};
     return le32(record + 16) == 0 && le32(record + 20) == 0 && le64(record + 24) == le64(record + 32);
 }
 
 bool readClassicEnd(const ZipSource& source, uint64_t endPosition, DirectoryLocation* location) {
     unsigned char record[kEndRecordSize];
     if (!source.readAt(source.context, endPosition, record, sizeof record)) return false;
-    *location = {le16(record + 8), le32(record + 12), le32(record + 16), endPosition};
+    *location = {le16(record + 8), le32(record + 12), le32(record + 16), endPosition, false};
     return le16(record + 4) == 0 && le16(record + 6) == 0 && le16(record + 8) == le16(record + 10);
 }
 
@@ -91,7 +95,16 @@ struct EntrySpan {
     uint64_t dataFloor;  // after the fixed header and the name
     uint64_t end;        // after the compressed data, if the local extra field were empty
     size_t index;        // in directory order
+    uint16_t method;
+    uint16_t flags;
+    bool plainName;
 };
+
+bool isPlainName(const unsigned char* name, size_t size) {
+    for (size_t i = 0; i < size; ++i)
+        if (name[i] >= 0x80 || name[i] == '~') return false;
+    return true;
+}
 
 // Replaces the 32-bit fields that hold the zip64 marker with the values of the zip64 extra field,
 // which lists them in this order; false when the field is cut short.
@@ -129,6 +142,11 @@ bool readCentralRecord(const ZipSource& source, uint64_t position, uint64_t byte
     size_t extraSize = le16(record + 30);
     size_t commentSize = le16(record + 32);
     uint64_t offset = le32(record + 42);
+    span->flags = le16(record + 8);
+    span->method = le16(record + 10);
+    unsigned char name[kMaxNameSize];
+    if (nameSize > 0 && !source.readAt(source.context, position + sizeof record, name, nameSize)) return false;
+    span->plainName = isPlainName(name, nameSize);
     if (extraSize > 0) {
         unsigned char extra[kMaxExtraFieldSize];
         if (!source.readAt(source.context, position + sizeof record + nameSize, extra, extraSize)) return false;
@@ -157,8 +175,7 @@ ZipDirectoryStatus readZipDirectory(const ZipSource& source, std::vector<ZipEntr
 
     std::vector<EntrySpan> spans;
     spans.reserve(static_cast<size_t>(std::min<uint64_t>(location.entryCount, location.centralSize / kCentralRecordSize)));
-    uint64_t position = centralStart;
-    for (uint64_t i = 0; i < location.entryCount; ++i) {
+    for (uint64_t position = centralStart; position < centralStop;) {
         EntrySpan span;
         uint64_t next;
         if (!readCentralRecord(source, position, bytesBefore, &next, &span) || next > centralStop)
@@ -167,6 +184,9 @@ ZipDirectoryStatus readZipDirectory(const ZipSource& source, std::vector<ZipEntr
         spans.push_back(span);
         position = next;
     }
+    bool countOverflowed = !location.zip64 && location.entryCount == kClassicCountOverflow &&
+                           spans.size() >= kClassicCountOverflow;
+    if (spans.size() != location.entryCount && !countOverflowed) return kZipCountMismatch;
 
     std::sort(spans.begin(), spans.end(),
               [](const EntrySpan& a, const EntrySpan& b) { return a.headerStart < b.headerStart; });
@@ -177,7 +197,7 @@ ZipDirectoryStatus readZipDirectory(const ZipSource& source, std::vector<ZipEntr
             regions->clear();
             return kZipEntriesOverlap;
         }
-        (*regions)[spans[i].index] = {spans[i].dataFloor, limit};
+        (*regions)[spans[i].index] = {spans[i].dataFloor, limit, spans[i].method, spans[i].flags, spans[i].plainName};
     }
     return kZipDirectoryRead;
 }

@@ -26,17 +26,31 @@ bool equalsIgnoringCase(const char* part, size_t length, const char* word) {
     return true;
 }
 
+// COM and LPT take the superscript digits 1 to 3 as well: "\xb9", "\xb2", "\xb3" in the ANSI code
+// page of western Windows, "\xc2\xb9" and so on in UTF-8.
+bool isSuperscriptDigit(const char* text, size_t length) {
+    const unsigned char* u = reinterpret_cast<const unsigned char*>(text);
+    size_t at = (length == 2 && u[0] == 0xc2) ? 1 : 0;
+    if (length != at + 1) return false;
+    return u[at] == 0xb9 || u[at] == 0xb2 || u[at] == 0xb3;
+}
+
 // Windows maps CON, NUL, COM1 and friends to devices in every folder, also with an extension
-// ("nul.txt"), so such a part would write to a device instead of a file.
+// ("nul.txt"), so such a part would write to a device instead of a file. It drops blanks and dots
+// at the end of the text before the extension too, so "nul .dat" and "COM1 . .bin" are devices.
 bool isReservedDeviceName(const char* part, size_t length) {
     size_t base = 0;
     while (base < length && part[base] != '.') ++base;
+    while (base > 0 && (part[base - 1] == ' ' || part[base - 1] == '.')) --base;
     static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$",
                                           "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8", "COM9",
                                           "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
     for (const char* device : devices)
         if (equalsIgnoringCase(part, base, device)) return true;
-    return false;
+    const size_t kPortWordLength = 3;
+    return base > kPortWordLength &&
+           (equalsIgnoringCase(part, kPortWordLength, "COM") || equalsIgnoringCase(part, kPortWordLength, "LPT")) &&
+           isSuperscriptDigit(part + kPortWordLength, base - kPortWordLength);
 }
 
 // One part between separators. Windows strips trailing dots and blanks from a part, so "x." is "x"
@@ -68,6 +82,32 @@ bool isSafeRelativePath(const char* name) {
         bool trailingSeparator = (i == length && partStart == length);
         if (!trailingSeparator && !isSafePart(name + partStart, i - partStart)) return false;
         partStart = i + 1;
+    }
+    return true;
+}
+
+bool isValidUtf8(const char* text) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    while (*p != 0) {
+        unsigned char lead = *p++;
+        if (lead < 0x80) continue;
+        int trail;
+        unsigned int minimum;
+        unsigned int code;
+        if (lead >= 0xc2 && lead <= 0xdf) {
+            trail = 1, minimum = 0x80, code = lead & 0x1f;
+        } else if (lead >= 0xe0 && lead <= 0xef) {
+            trail = 2, minimum = 0x800, code = lead & 0x0f;
+        } else if (lead >= 0xf0 && lead <= 0xf4) {
+            trail = 3, minimum = 0x10000, code = lead & 0x07;
+        } else {
+            return false;
+        }
+        for (int i = 0; i < trail; ++i, ++p) {
+            if ((*p & 0xc0) != 0x80) return false;
+            code = (code << 6) | (*p & 0x3f);
+        }
+        if (code < minimum || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) return false;
     }
     return true;
 }

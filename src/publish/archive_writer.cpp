@@ -24,6 +24,16 @@ enum { kChunkSize = 1 << 16, kNameBufferSize = 1024, kRawDeflateWindowBits = -MA
 // Deflate must save at least 1/32 of the bytes to be worth inflating on every player's machine.
 const int kWorthwhileShift = 5;
 const unsigned long long kZip64Threshold = 0xffffffffull;
+// General-purpose flag bit 11: the name is UTF-8. Set only for names beyond ASCII, so archives of
+// ASCII names stay byte for byte what they were.
+const uLong kUtf8NameFlag = 1 << 11;
+const uLong kVersionMadeBy = 0;  // what zipOpenNewFileInZip2_64 writes
+
+bool hasNonAsciiByte(const std::string& name) {
+    for (unsigned char c : name)
+        if (c >= 0x80) return true;
+    return false;
+}
 
 // The end records, as the zip format lays them out. minizip writes the zip64 ones only for an
 // archive of 4 GiB or more; with more entries than the classic record's 16-bit count holds it writes
@@ -122,8 +132,10 @@ bool openEntry(zipFile archive, const std::string& name, const zip_fileinfo& inf
                unsigned long long size) {
     int zip64 = size >= kZip64Threshold ? 1 : 0;
     int level = method == Z_DEFLATED ? Z_DEFAULT_COMPRESSION : 0;
-    return zipOpenNewFileInZip2_64(archive, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, method, level, raw,
-                                   zip64) == ZIP_OK;
+    uLong flags = hasNonAsciiByte(name) ? kUtf8NameFlag : 0;
+    return zipOpenNewFileInZip4_64(archive, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, method, level, raw,
+                                   -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, kVersionMadeBy,
+                                   flags, zip64) == ZIP_OK;
 }
 
 bool addFile(zipFile archive, const std::string& name, const std::string& path, std::string* error) {
@@ -155,6 +167,15 @@ bool addText(zipFile archive, const std::string& name, const std::string& text) 
            zipCloseFileInZip(archive) == ZIP_OK;
 }
 
+// True when a zip64 end record locator lies right before the classic end record at the file's end
+// (no archive comment follows it, as this writer makes them).
+bool hasZip64Locator(int fd, off_t fileSize) {
+    unsigned char locator[kZip64LocatorSize];
+    return fileSize >= kEndRecordSize + kZip64LocatorSize &&
+           pread(fd, locator, sizeof locator, fileSize - kEndRecordSize - kZip64LocatorSize) == kZip64LocatorSize &&
+           getLe(locator, 4) == kZip64LocatorSignature;
+}
+
 // Inserts a zip64 end record and its locator before the classic end record minizip wrote last (no
 // archive comment follows it), so every reader finds the true entry count.
 bool addZip64EndRecords(const std::string& zipPath, uint64_t entryCount, std::string* error) {
@@ -164,12 +185,8 @@ bool addZip64EndRecords(const std::string& zipPath, uint64_t entryCount, std::st
     bool ok = fd >= 0 && fstat(fd, &status) == 0 && status.st_size >= kEndRecordSize &&
               pread(fd, end, sizeof end, status.st_size - kEndRecordSize) == kEndRecordSize &&
               getLe(end, 4) == kEndSignature;
-    unsigned char locator[kZip64LocatorSize];
     // An archive of 4 GiB or more already has them.
-    bool hasZip64 = ok && status.st_size >= kEndRecordSize + kZip64LocatorSize &&
-                    pread(fd, locator, sizeof locator, status.st_size - kEndRecordSize - kZip64LocatorSize) ==
-                        kZip64LocatorSize &&
-                    getLe(locator, 4) == kZip64LocatorSignature;
+    bool hasZip64 = ok && hasZip64Locator(fd, status.st_size);
     if (ok && !hasZip64) {
         uint64_t directorySize = getLe(end + kEndDirectorySizeOffset, 4);
         uint64_t directoryOffset = getLe(end + kEndDirectoryOffsetOffset, 4);
@@ -204,7 +221,7 @@ bool readAtFile(void* context, uint64_t offset, void* buffer, size_t size) {
     return pread(fd, buffer, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
 }
 
-// How many entries a launcher's own directory reader finds, which is what it unpacks.
+// How many entries every launcher, deployed ones included, finds and so unpacks.
 bool launcherEntryCount(const std::string& zipPath, uint64_t* count) {
     int fd = open(zipPath.c_str(), O_RDONLY);
     struct stat status;
@@ -213,8 +230,11 @@ bool launcherEntryCount(const std::string& zipPath, uint64_t* count) {
     bool ok = fstat(fd, &status) == 0 &&
               readZipDirectory(ZipSource{readAtFile, &fd, static_cast<uint64_t>(status.st_size)}, &regions) ==
                   kZipDirectoryRead;
-    close(fd);
     *count = regions.size();
+    // Launchers deployed before the directory was walked by its size stop at the 16-bit count; only a
+    // zip64 record tells them the rest.
+    if (ok && *count >= kClassicCountLimit && !hasZip64Locator(fd, status.st_size)) *count = kClassicCountLimit;
+    close(fd);
     return ok;
 }
 

@@ -16,7 +16,7 @@
 #include "formats/own_file_names.h"
 #include "formats/path_check.h"
 #include "update/patch_progress.h"
-#include "update/zip_extract.h"
+#include "archives/zip_extract.h"
 
 namespace fs = std::filesystem;
 
@@ -86,12 +86,20 @@ std::set<std::string> foldersOf(const BuildTree& tree) {
     return folders;
 }
 
+// A name inside the archive may go beyond ASCII: the archive flags it UTF-8 and the launcher writes
+// it with its characters, whatever the player's code page. It must be UTF-8, as the build has it.
+bool isArchiveEntryName(const std::string& name) {
+    for (unsigned char c : name)
+        if (c < 0x20 || c == 0x7f || c == '\\') return false;
+    return isValidUtf8(name.c_str());
+}
+
 // A name the archive carries: one the launcher accepts and writes to the very same place.
 void checkShippedName(const std::string& name, const std::set<std::string>& archives,
                       std::vector<std::string>* problems) {
-    if (!isPortableName(name)) {
-        problems->push_back(name + ": only printable ASCII names without \"\\\" read the same on every player's "
-                                   "Windows");
+    if (!isArchiveEntryName(name)) {
+        problems->push_back(name + ": names must be UTF-8 without control characters or \"\\\", which is a "
+                                   "folder separator on Windows");
     } else if (!isSafeRelativePath(name.c_str())) {
         problems->push_back(name + ": the launcher refuses this path (reserved name, forbidden character, "
                                    "trailing dot or blank, or longer than 255 characters)");

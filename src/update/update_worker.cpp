@@ -18,7 +18,7 @@
 #include "network/patch_transfer.h"
 #include "verification/patch_verify.h"
 #include "formats/path_check.h"
-#include "update/zip_extract.h"
+#include "archives/zip_extract.h"
 #include "formats/own_file_names.h"
 #include "archives/zip_file_io.h"
 
@@ -307,7 +307,7 @@ int unpackArchive(const char* destFile) {
     char message[kStatusTextSize];
     DWORD started = GetTickCount();
     for (;;) {
-        int result = extractArchive(destFile, message, sizeof message, publishExtractMessage);
+        int result = extractArchive(destFile, message, sizeof message, &gState.unpackBuffers, publishExtractMessage);
         if (result == kExtractDone) {
             DeleteFileA(destFile);
             applyDeleteList();

@@ -1,6 +1,7 @@
 // Fuzzes the one name check that guards manifest file names, zip entries and delete-list lines,
 // against an independent model of how Windows resolves a relative path; plus the worker's
 // archive-name and progress arithmetic on the same bytes.
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -39,6 +40,38 @@ int lowestDepth(const char* name) {
     return lowest;
 }
 
+// Windows' own device test on one part: the text before the first dot, without trailing blanks and
+// dots, in upper case.
+bool namesDevice(const std::string& part) {
+    std::string base = windowsPartName(part.substr(0, part.find('.')));
+    for (char& c : base) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "COM1", "COM9", "LPT1", "LPT9",
+                                          "COM\xb9", "LPT\xb3", "COM\xc2\xb2"};
+    for (const char* device : devices)
+        if (base == device) return true;
+    return false;
+}
+
+void checkNoDevicePart(const char* name) {
+    std::string part;
+    for (const char* c = name;; ++c) {
+        if (*c == '/' || *c == '\\' || *c == '\0') {
+            FUZZ_CHECK(!namesDevice(part));
+            part.clear();
+            if (*c == '\0') break;
+        } else {
+            part += *c;
+        }
+    }
+}
+
+// Bytes that never occur in well-formed UTF-8.
+void checkUtf8(const char* name) {
+    if (!isValidUtf8(name)) return;
+    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(name); *c; ++c)
+        FUZZ_CHECK(*c != 0xc0 && *c != 0xc1 && *c < 0xf5);
+}
+
 void checkAcceptedName(const char* name) {
     size_t length = strlen(name);
     FUZZ_CHECK(length >= 1 && length <= kMaxSafePathLength);
@@ -46,6 +79,7 @@ void checkAcceptedName(const char* name) {
     FUZZ_CHECK(strchr(name, ':') == nullptr);  // drive letters and alternate streams
     FUZZ_CHECK(lowestDepth(name) >= 0);
     for (const char* c = name; *c; ++c) FUZZ_CHECK(static_cast<unsigned char>(*c) >= 0x20);
+    checkNoDevicePart(name);
 }
 
 void checkProgress(const uint8_t* data, size_t size) {
@@ -68,6 +102,7 @@ void checkProgress(const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<char> name = zeroTerminatedCopy(data, size);
     if (isSafeRelativePath(name.data())) checkAcceptedName(name.data());
+    checkUtf8(name.data());
     bool archive = isArchiveName(name.data());
     size_t length = strlen(name.data());
     if (archive) FUZZ_CHECK(length > 3);

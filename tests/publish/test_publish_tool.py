@@ -273,7 +273,6 @@ class PublishToolTests(unittest.TestCase):
         cases = {
             "aux.dat": {"aux.dat": "device"},
             "trailing.": {"trailing.": "dot"},
-            "caf\u00e9.txt": {"caf\u00e9.txt": "not ASCII"},
             "back\\slash.txt": {"back\\slash.txt": "a folder on Windows"},
             deep: {deep: "too deep"},
             "delete.txt": {"delete.txt": "a game file"},
@@ -296,6 +295,24 @@ class PublishToolTests(unittest.TestCase):
         self.assertEqual(os.listdir(os.path.join(self.www, "Player")), ["Patch10001.zip"])
         self.release(a, a, 0, expect=1)
         self.release(a, a, "1e5", expect=1)
+
+    def test_names_beyond_ascii_are_shipped_flagged_utf8(self):
+        self.run_tool("keygen", "--private", self.key)
+        a = self.build("A", {"keep.txt": "k"})
+        names = ["caf\u00e9.txt", "\u4e16\u754c/\u540d\u524d.dat", "ascii.txt"]
+        b = self.build("B", dict({"keep.txt": "k"}, **{name: name for name in names}))
+        self.release(a, b, 10002)
+        with zipfile.ZipFile(os.path.join(self.www, "Player", "Patch10002.zip")) as z:
+            flags = {i.filename: i.flag_bits & 0x800 for i in z.infolist()}
+            self.assertEqual(z.read(names[1]).decode(), names[1])
+        self.assertEqual(flags, {"caf\u00e9.txt": 0x800, names[1]: 0x800, "ascii.txt": 0})
+        self.run_tool("verify", "--www", self.www)
+        # A name that is not UTF-8 cannot be flagged so: refused, with the name.
+        c = self.build("C", {"keep.txt": "k", "bad\udcff.txt": "latin-1 name"})
+        refused = subprocess.run([TOOL, "release", "--www", self.www, "--from", b, "--to", c, "--version", "10003",
+                                  "--private", self.key], capture_output=True)
+        self.assertEqual(refused.returncode, 1)
+        self.assertIn(b"bad\xff.txt", refused.stderr)
 
     def test_launcher_and_installer_placement_checks_the_version_resource(self):
         compilers = [c for c in ("x86_64-w64-mingw32", "i686-w64-mingw32") if shutil.which(c + "-windres")]

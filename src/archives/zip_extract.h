@@ -8,6 +8,7 @@
 
 #include <unzip.h>
 
+#include "archives/unpack_buffers.h"
 #include "archives/zip_directory.h"
 #include "formats/own_file_names.h"
 
@@ -31,6 +32,7 @@ enum {
     kEntryPathUnusable = -205,   // a path the file system can never hold, e.g. too deep (permanent)
     kEntryOutsideRegion = -206,  // the entry's data reaches beyond its own bytes (permanent)
     kEntryArchiveReopenFailed = -207,  // a second reader of the archive could not open it (transient)
+    kEntryDataShort = -208,      // the data ended before the central directory's size (permanent)
 };
 
 // Called with the message text whenever it changes, so the worker can publish it as the status line.
@@ -41,8 +43,10 @@ typedef void (*ExtractMessageSink)(const char* message);
 // the failure. An archive of many entries is unpacked by kUnpackLanes threads (the caller's and
 // helpers); the outcome is still that of unpacking in archive order: the failure reported is the
 // first entry's that fails, and every entry before it stays extracted (some after it may be too).
-// `sink` may be null; it is called on the caller's thread only.
-int extractArchive(const char* archivePath, char* message, size_t messageSize, ExtractMessageSink sink);
+// `buffers` belong to this call while it runs. `sink` may be null; it is called on the caller's
+// thread only.
+int extractArchive(const char* archivePath, char* message, size_t messageSize, UnpackBuffers* buffers,
+                   ExtractMessageSink sink);
 
 // Extracts the archive's current entry, whose compressed data must lie inside `region`, through
 // `buffer` (kUnzipBufferSize bytes); 0, one of the kEntry codes or a negative minizip code.

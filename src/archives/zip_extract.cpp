@@ -1,7 +1,7 @@
 // Zip extraction over minizip: one function per entry, one per archive, and the directory maker that
-// single-file downloads share. Called on the update worker's thread only; an archive of many entries
-// is unpacked by that thread and one helper, each with its own buffer in gState.unzipBuffers.
-#include "update/zip_extract.h"
+// single-file downloads share. Called on one thread (the update worker's); an archive of many entries
+// is unpacked by that thread and one helper, each with its own of the caller's buffers.
+#include "archives/zip_extract.h"
 
 #include <windows.h>
 
@@ -10,15 +10,15 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
-#include "app/launcher_state.h"
 #include "formats/path_check.h"
 #include "archives/zip_file_io.h"
 
 namespace {
 
-enum { kPartNameSize = kZipEntryNameSize + sizeof kPartFileSuffix };
+enum { kPartNameSize = kZipEntryNameSize + sizeof kPartFileSuffix, kFailureTextSize = 1024, kWidePathSize = 1024 };
 
 const char* namePart(const char* path) {
     const char* name = path;
@@ -27,28 +27,67 @@ const char* namePart(const char* path) {
     return name;
 }
 
-// Appends "\" and each directory part to `dir` and creates it; parts come from `directoryPart`
-// with "\" already turned into "/".
-int createDirectoryChain(char* directoryPart, char* dir, size_t dirSize) {
+// Names flagged UTF-8 by their writer are turned into characters from UTF-8 (and must be valid
+// UTF-8); all others are in the ANSI code page, as every other name this launcher handles.
+bool toWideName(const char* name, bool utf8, WCHAR* wide, int wideSize) {
+    UINT codePage = utf8 ? CP_UTF8 : CP_ACP;
+    DWORD flags = utf8 ? MB_ERR_INVALID_CHARS : 0;
+    return MultiByteToWideChar(codePage, flags, name, -1, wide, wideSize) > 0;
+}
+
+bool appendWide(WCHAR* out, size_t outSize, const WCHAR* text) {
+    size_t used = wcslen(out);
+    size_t length = wcslen(text);
+    if (used + length >= outSize) return false;
+    wmemcpy(out + used, text, length + 1);
+    return true;
+}
+
+bool isDirectory(const WCHAR* path) {
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Creates below the current directory every directory named in `path` before its last separator,
+// at most kMaxDirectoryDepth levels. `allMade` tells whether every one of them is a directory now
+// (a file of that name in the way, or a chain deeper than the limit, leaves it false).
+int makeWideDirectories(const WCHAR* path, bool* allMade) {
+    *allMade = false;
+    WCHAR directoryPart[kWidePathSize];
+    if (wcslen(path) >= kWidePathSize) return 0;
+    wmemcpy(directoryPart, path, wcslen(path) + 1);
+    WCHAR* lastSeparator = nullptr;
+    for (WCHAR* p = directoryPart + 1; *p; ++p)
+        if (*p == L'/' || *p == L'\\') lastSeparator = p;
+    if (lastSeparator == nullptr) {
+        *allMade = true;
+        return 0;
+    }
+    *lastSeparator = L'\0';
+    WCHAR dir[2 * kWidePathSize];
+    DWORD length = GetCurrentDirectoryW(kWidePathSize, dir);
+    if (length == 0 || length >= kWidePathSize) return 0;
     int created = 0;
     int depth = 0;
-    char* part = directoryPart;
-    while (depth < kMaxDirectoryDepth && part != nullptr && *part != '\0') {
-        char* next = strchr(part, '/');
-        if (next != nullptr) *next++ = '\0';
-        size_t used = strlen(dir);
-        int written = snprintf(dir + used, dirSize - used, "\\%s", part);
-        if (written < 0 || static_cast<size_t>(written) >= dirSize - used) break;
-        created = CreateDirectoryA(dir, nullptr);
+    WCHAR* part = directoryPart;
+    while (part != nullptr && *part != L'\0') {
+        if (depth == kMaxDirectoryDepth) return created;
+        WCHAR* next = wcspbrk(part, L"/\\");
+        if (next != nullptr) *next++ = L'\0';
+        if (!appendWide(dir, sizeof dir / sizeof dir[0], L"\\") || !appendWide(dir, sizeof dir / sizeof dir[0], part))
+            return created;
+        created = CreateDirectoryW(dir, nullptr);
+        if (!isDirectory(dir)) return created;
         part = next;
         ++depth;
     }
+    *allMade = true;
     return created;
 }
 
 // DELETE access lets the finished part file be renamed over its target through this same handle.
-HANDLE createPartFile(const char* partName) {
-    return CreateFileA(partName, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+HANDLE createPartFile(const WCHAR* partName) {
+    return CreateFileW(partName, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // A path that names no folder the file system can hold (deeper than the folders made for it, or a
@@ -72,9 +111,13 @@ bool writeWhole(HANDLE out, const unsigned char* bytes, DWORD size) {
 }
 
 // Reads the open entry into `out` in buffer-sized writes and closes the entry. Returns 0 or the first
-// error; a checksum mismatch reported by unzCloseCurrentFile counts as a read error of this entry.
-int copyEntryData(unzFile archive, HANDLE out, const char* name, unsigned char* buffer, char* subMessage) {
+// error. minizip reports a stream that ends early as the end of the data and tests the checksum only
+// once the declared size was read, so the entry counts as read only when exactly `declaredSize`
+// bytes came out; then unzCloseCurrentFile's checksum result decides.
+int copyEntryData(unzFile archive, HANDLE out, const char* name, uint64_t declaredSize, unsigned char* buffer,
+                  char* subMessage) {
     int code = 0;
+    uint64_t total = 0;
     for (;;) {
         int count = unzReadCurrentFile(archive, buffer, kUnzipBufferSize);
         if (count < 0) {
@@ -83,11 +126,16 @@ int copyEntryData(unzFile archive, HANDLE out, const char* name, unsigned char* 
             break;
         }
         if (count == 0) break;
+        total += static_cast<uint64_t>(count);
         if (!writeWhole(out, buffer, static_cast<DWORD>(count))) {
             snprintf(subMessage, kSubMessageSize, "error in writing file %s", name);
             code = kEntryWriteFailed;
             break;
         }
+    }
+    if (code == 0 && total != declaredSize) {
+        snprintf(subMessage, kSubMessageSize, "%s", "error in reading zip file");
+        code = kEntryDataShort;
     }
     int closed = unzCloseCurrentFile(archive);
     if (closed != UNZ_OK && code == 0) {
@@ -99,13 +147,10 @@ int copyEntryData(unzFile archive, HANDLE out, const char* name, unsigned char* 
 
 // Renames the open part file to `name` (relative to the current directory), replacing a file there.
 // Renaming through the handle spares the reopening and second lookup of the part file that
-// MoveFileExA costs, a sizeable share of each small entry's time.
-bool renameOpenFile(HANDLE file, const char* name) {
-    enum { kWidePathSize = 1024 };
-    WCHAR wideName[kWidePathSize];
+// MoveFileEx costs, a sizeable share of each small entry's time.
+bool renameOpenFile(HANDLE file, const WCHAR* name) {
     WCHAR fullName[kWidePathSize];
-    if (MultiByteToWideChar(CP_ACP, 0, name, -1, wideName, kWidePathSize) == 0) return false;
-    DWORD length = GetFullPathNameW(wideName, kWidePathSize, fullName, nullptr);
+    DWORD length = GetFullPathNameW(name, kWidePathSize, fullName, nullptr);
     if (length == 0 || length >= kWidePathSize) return false;
     // The rename takes a native path: the "\??\" prefix names the drive path that follows.
     static const WCHAR kNativePrefix[] = L"\\??\\";
@@ -123,24 +168,28 @@ bool renameOpenFile(HANDLE file, const char* name) {
 
 // Puts the complete part file in place of the target. A read-only target refuses to be replaced, so
 // its attributes are cleared and the rename tried once more; the new file has normal attributes.
-bool replaceTarget(HANDLE part, const char* name) {
+bool replaceTarget(HANDLE part, const WCHAR* name) {
     if (renameOpenFile(part, name)) return true;
     if (GetLastError() != ERROR_ACCESS_DENIED) return false;
-    DWORD attributes = GetFileAttributesA(name);
+    DWORD attributes = GetFileAttributesW(name);
     const DWORD kBlocking = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & kBlocking) == 0) return false;
-    SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(name, FILE_ATTRIBUTE_NORMAL);
     return renameOpenFile(part, name);
 }
 
 // Writes the open entry to its part file and puts it in place; on any failure the part file goes
-// and the target stays as it was.
-int writeEntryFile(unzFile archive, const char* name, unsigned char* buffer, char* subMessage) {
-    char partName[kPartNameSize];
-    snprintf(partName, sizeof partName, "%s%s", name, kPartFileSuffix);
+// and the target stays as it was. `name` is the entry's name for messages, `wideName` the path.
+int writeEntryFile(unzFile archive, const char* name, const WCHAR* wideName, uint64_t declaredSize,
+                   unsigned char* buffer, char* subMessage) {
+    WCHAR partName[kWidePathSize + sizeof kPartFileSuffix];
+    size_t nameLength = wcslen(wideName);
+    wmemcpy(partName, wideName, nameLength);
+    for (size_t i = 0; i < sizeof kPartFileSuffix; ++i) partName[nameLength + i] = kPartFileSuffix[i];
     HANDLE out = createPartFile(partName);
-    if (out == INVALID_HANDLE_VALUE && namePart(name) != name) {
-        makeDirectories(name);
+    if (out == INVALID_HANDLE_VALUE && wcspbrk(wideName, L"/\\") != nullptr) {
+        bool allMade;
+        makeWideDirectories(wideName, &allMade);
         out = createPartFile(partName);
     }
     if (out == INVALID_HANDLE_VALUE) {
@@ -150,15 +199,31 @@ int writeEntryFile(unzFile archive, const char* name, unsigned char* buffer, cha
         return code;
     }
     snprintf(subMessage, kSubMessageSize, "%s", name);
-    int code = copyEntryData(archive, out, name, buffer, subMessage);
-    if (code == 0 && !replaceTarget(out, name)) {
+    int code = copyEntryData(archive, out, name, declaredSize, buffer, subMessage);
+    if (code == 0 && !replaceTarget(out, wideName)) {
         snprintf(subMessage, kSubMessageSize, "can't create extracted file %s", name);
-        code = kEntryReplaceFailed;
+        // A folder where the file belongs stays there on every try.
+        code = isDirectory(wideName) ? kEntryPathUnusable : kEntryReplaceFailed;
     }
     // WriteFile keeps nothing back for the close to write, so the close cannot lose data.
     CloseHandle(out);
-    if (code != 0) DeleteFileA(partName);
+    if (code != 0) DeleteFileW(partName);
     return code;
+}
+
+const char* methodName(uint16_t method) {
+    switch (method) {
+    case 1: return "shrink";
+    case 6: return "implode";
+    case 9: return "deflate64";
+    case 12: return "bzip2";
+    case 14: return "LZMA";
+    case 93: return "Zstandard";
+    case 95: return "xz";
+    case 98: return "PPMd";
+    case 99: return "AES";
+    default: return "unknown";
+    }
 }
 
 }  // namespace
@@ -166,25 +231,16 @@ int writeEntryFile(unzFile archive, const char* name, unsigned char* buffer, cha
 int makeDirectories(const char* path) {
     // Callers pass checked names; the check here keeps this helper from ever leaving the folder.
     if (path == nullptr || !isSafeRelativePath(path)) return 0;
-    char directoryPart[kZipEntryNameSize];
-    snprintf(directoryPart, sizeof directoryPart, "%s", path);
-    char* lastSeparator = nullptr;
-    for (char* p = directoryPart + 1; *p; ++p)
-        if (*p == '/' || *p == '\\') lastSeparator = p;
-    if (lastSeparator == nullptr) return 0;
-    *lastSeparator = '\0';
-    for (char* p = directoryPart; *p; ++p)
-        if (*p == '\\') *p = '/';
-
-    char dir[1024 + kZipEntryNameSize];
-    DWORD length = GetCurrentDirectoryA(1024, dir);
-    if (length == 0 || length >= 1024) return 0;
-    return createDirectoryChain(directoryPart, dir, sizeof dir);
+    WCHAR widePath[kWidePathSize];
+    if (!toWideName(path, false, widePath, kWidePathSize)) return 0;
+    bool allMade;
+    return makeWideDirectories(widePath, &allMade);
 }
 
 int unpackLaneOf(const char* name, int laneCount) {
     // The key leaves out case, separators, dots and spaces (and bytes outside ASCII, whose case the
-    // code page decides): names that differ only there may be one file to Windows.
+    // code page decides): names that differ only there may be one file to Windows. Names the key
+    // cannot fold (8.3 short names, letters beyond ASCII) make the whole archive one lane instead.
     uint32_t hash = 2166136261u;
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; ++p) {
         unsigned char c = *p;
@@ -204,14 +260,24 @@ int extractCurrentEntry(unzFile archive, const ZipEntryRegion& region, unsigned 
         return err;
     }
     // Entries that would land outside the folder (or whose name was cut) are never written.
-    if (info.size_filename >= kZipEntryNameSize || !isSafeRelativePath(filenameInZip)) {
+    bool utf8 = (info.flag & kZipFlagUtf8Name) != 0;
+    WCHAR wideName[kWidePathSize];
+    if (info.size_filename >= kZipEntryNameSize || !isSafeRelativePath(filenameInZip) ||
+        (utf8 && !isValidUtf8(filenameInZip)) || !toWideName(filenameInZip, utf8, wideName, kWidePathSize)) {
         snprintf(subMessage, kSubMessageSize, "can't create extracted file %s", filenameInZip);
         return kEntryNameRefused;
     }
+    // The status line shows ANSI text: a UTF-8 name is shown as the code page can show it.
+    char shownName[kZipEntryNameSize];
+    if (!utf8 || WideCharToMultiByte(CP_ACP, 0, wideName, -1, shownName, sizeof shownName, nullptr, nullptr) == 0)
+        snprintf(shownName, sizeof shownName, "%s", filenameInZip);
     if (namePart(filenameInZip)[0] == '\0') {
-        snprintf(subMessage, kSubMessageSize, "creating directory: %s\n", filenameInZip);
-        makeDirectories(filenameInZip);
-        return 0;
+        snprintf(subMessage, kSubMessageSize, "creating directory: %s\n", shownName);
+        bool allMade;
+        makeWideDirectories(wideName, &allMade);
+        if (allMade) return 0;
+        snprintf(subMessage, kSubMessageSize, "can't create extracted file %s", shownName);
+        return kEntryPathUnusable;
     }
     err = unzOpenCurrentFile(archive);
     if (err != UNZ_OK) {
@@ -224,7 +290,7 @@ int extractCurrentEntry(unzFile archive, const ZipEntryRegion& region, unsigned 
         unzCloseCurrentFile(archive);
         return kEntryOutsideRegion;
     }
-    return writeEntryFile(archive, filenameInZip, buffer, subMessage);
+    return writeEntryFile(archive, shownName, wideName, info.uncompressed_size, buffer, subMessage);
 }
 
 namespace {
@@ -260,14 +326,39 @@ bool readFromZipFile(void* context, uint64_t offset, void* buffer, size_t size) 
 
 // A crafted archive can point many entries at one compressed stream, so that a file of a few
 // megabytes unpacks to terabytes. Entries of real archives never share bytes, so the archive is
-// refused unless its directory gives every entry bytes of its own, and as many entries as minizip sees.
-bool readEntryRegions(const char* archivePath, ZPOS64_T entryCount, std::vector<ZipEntryRegion>* regions) {
+// refused unless its directory gives every entry bytes of its own. The directory is walked through
+// its whole size, so every entry it holds is found even where the count says less.
+bool readEntryRegions(const char* archivePath, std::vector<ZipEntryRegion>* regions) {
     BufferedZipFile* file = openBufferedZipFile(archivePath);
     if (file == nullptr) return false;
     ZipSource source = {readFromZipFile, file, bufferedZipFileSize(file)};
     ZipDirectoryStatus status = readZipDirectory(source, regions);
     closeBufferedZipFile(file);
-    return status == kZipDirectoryRead && regions->size() == entryCount;
+    return status == kZipDirectoryRead;
+}
+
+// minizip reads entries of other methods (bzip2, LZMA, ...) as their raw bytes, and encrypted ones
+// as the cipher text: such an archive is refused before anything of it is written.
+size_t firstUnsupportedEntry(const std::vector<ZipEntryRegion>& regions) {
+    for (size_t i = 0; i < regions.size(); ++i) {
+        if ((regions[i].flags & kZipFlagEncrypted) != 0) return i;
+        if (regions[i].method != kZipMethodStored && regions[i].method != kZipMethodDeflate) return i;
+    }
+    return regions.size();
+}
+
+void describeUnsupportedEntry(unzFile archive, size_t index, const ZipEntryRegion& region, char* subMessage) {
+    char name[kZipEntryNameSize] = {};
+    int err = unzGoToFirstFile(archive);
+    for (size_t i = 0; i < index && err == UNZ_OK; ++i) err = unzGoToNextFile(archive);
+    unz_file_info64 info;
+    if (err == UNZ_OK) unzGetCurrentFileInfo64(archive, &info, name, sizeof name - 1, nullptr, 0, nullptr, 0);
+    if ((region.flags & kZipFlagEncrypted) != 0) {
+        snprintf(subMessage, kSubMessageSize, "encrypted entry %s is not supported", name);
+    } else {
+        snprintf(subMessage, kSubMessageSize, "compression method %u (%s) of %s is not supported",
+                 static_cast<unsigned>(region.method), methodName(region.method), name);
+    }
 }
 
 int resultOfEntry(int code) {
@@ -382,15 +473,24 @@ unsigned __stdcall unpackLaneThread(void* lane) {
 // than it saves.
 const size_t kEntriesPerExtraLane = 64;
 
+// Names that only the file system can fold (an 8.3 short name is another entry's long name, a
+// letter beyond ASCII folds by the code page) could meet on two lanes: one lane keeps them in order.
+int unpackLaneCount(const std::vector<ZipEntryRegion>& regions) {
+    if (regions.size() < kEntriesPerExtraLane) return 1;
+    for (const ZipEntryRegion& region : regions)
+        if (!region.plainName) return 1;
+    return kUnpackLanes;
+}
+
 // Most of a small entry's time goes to the file system (creating the part file, renaming it), which
 // a second thread overlaps with the first one's decompressing and writing.
 int extractEntries(unzFile archive, const char* archivePath, const std::vector<ZipEntryRegion>& regions,
-                   char* message, size_t messageSize, ExtractMessageSink sink) {
+                   char* message, size_t messageSize, UnpackBuffers* buffers, ExtractMessageSink sink) {
     std::atomic<size_t> firstFailure(regions.size());
-    int laneCount = regions.size() >= kEntriesPerExtraLane ? kUnpackLanes : 1;
+    int laneCount = unpackLaneCount(regions);
     UnpackLane lanes[kUnpackLanes];
     for (int l = 0; l < kUnpackLanes; ++l) {
-        lanes[l] = UnpackLane{l,       laneCount,   archivePath, &regions,       &firstFailure, gState.unzipBuffers[l],
+        lanes[l] = UnpackLane{l,       laneCount,   archivePath, &regions,       &firstFailure, buffers->lane[l],
                               message, messageSize, sink,        regions.size(), 0,             {}};
     }
     HANDLE helpers[kUnpackLanes] = {};
@@ -409,7 +509,7 @@ int extractEntries(unzFile archive, const char* archivePath, const std::vector<Z
     for (int l = 0; l < laneCount; ++l) {
         if (lanes[l].failedEntry != firstFailure.load()) continue;
         // The failure becomes the message, published unless lane 0 showed it as its last entry.
-        char failure[kStatusTextSize];
+        char failure[kFailureTextSize];
         int length = snprintf(failure, sizeof failure, "Extracting %s - %s", archivePath, lanes[l].subMessage);
         if (length >= 0 && strcmp(failure, message) != 0) {
             snprintf(message, messageSize, "%s", failure);
@@ -422,7 +522,8 @@ int extractEntries(unzFile archive, const char* archivePath, const std::vector<Z
 
 }  // namespace
 
-int extractArchive(const char* archivePath, char* message, size_t messageSize, ExtractMessageSink sink) {
+int extractArchive(const char* archivePath, char* message, size_t messageSize, UnpackBuffers* buffers,
+                   ExtractMessageSink sink) {
     zlib_filefunc64_def fileFunctions;
     fillBufferedZipFunctions(&fileFunctions);
     unzFile archive = unzOpen2_64(archivePath, &fileFunctions);
@@ -438,13 +539,22 @@ int extractArchive(const char* archivePath, char* message, size_t messageSize, E
         return kExtractFailed;
     }
     std::vector<ZipEntryRegion> regions;
-    if (!readEntryRegions(archivePath, globalInfo.number_entry, &regions)) {
+    if (!readEntryRegions(archivePath, &regions)) {
         unzClose(archive);
         writeArchiveMessage("Extracting %s - ", archivePath, message, messageSize, sink);
         appendEntryMessage("error in reading zip file", message, messageSize, sink);
         return kExtractFailed;
     }
-    int result = extractEntries(archive, archivePath, regions, message, messageSize, sink);
+    size_t unsupported = firstUnsupportedEntry(regions);
+    if (unsupported < regions.size()) {
+        char subMessage[kSubMessageSize];
+        describeUnsupportedEntry(archive, unsupported, regions[unsupported], subMessage);
+        unzClose(archive);
+        writeArchiveMessage("Extracting %s - ", archivePath, message, messageSize, sink);
+        appendEntryMessage(subMessage, message, messageSize, sink);
+        return kExtractFailed;
+    }
+    int result = extractEntries(archive, archivePath, regions, message, messageSize, buffers, sink);
     unzClose(archive);
     return result;
 }
