@@ -1,6 +1,7 @@
 # Tests of Updater and the checks it shares with the launcher: its command line, the CNG hash and
 # signature checks against openssl, and the self-update end to end under Wine.
 vyr_unit_test(updater_command_test SOURCES updater_command_test.cpp)
+vyr_unit_test(pe_image_test SOURCES pe_image_test.cpp)
 
 if(WIN32)
   # Keys, a signature and a patch index made by the openssl command line, fresh for each run.
