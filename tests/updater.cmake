@@ -48,4 +48,8 @@ if(WIN32)
   # It writes the installer's registry value, like the hand-off test.
   set_tests_properties(e2e_updater PROPERTIES RESOURCE_LOCK "desktop;installer_registry" RUN_SERIAL TRUE
                        TIMEOUT 600)
+  # Cut, unstartable and killed swaps, a hanging installer, and the wait for the launcher to end.
+  vyr_e2e_test(e2e_updater_faults e2e/test_updater_faults.py)
+  set_tests_properties(e2e_updater_faults PROPERTIES RESOURCE_LOCK "desktop;installer_registry" RUN_SERIAL TRUE
+                       TIMEOUT 600)
 endif()
