@@ -1,6 +1,7 @@
 # Tests of Updater and the checks it shares with the launcher: its command line, the CNG hash and
 # signature checks against openssl, and the self-update end to end under Wine.
 vyr_unit_test(updater_command_test SOURCES updater_command_test.cpp)
+vyr_unit_test(pe_image_test SOURCES pe_image_test.cpp)
 
 if(WIN32)
   # Keys, a signature and a patch index made by the openssl command line, fresh for each run.
@@ -46,5 +47,9 @@ if(WIN32)
   vyr_e2e_test(e2e_updater e2e/test_updater.py)
   # It writes the installer's registry value, like the hand-off test.
   set_tests_properties(e2e_updater PROPERTIES RESOURCE_LOCK "desktop;installer_registry" RUN_SERIAL TRUE
+                       TIMEOUT 600)
+  # Cut, unstartable and killed swaps, a hanging installer, and the wait for the launcher to end.
+  vyr_e2e_test(e2e_updater_faults e2e/test_updater_faults.py)
+  set_tests_properties(e2e_updater_faults PROPERTIES RESOURCE_LOCK "desktop;installer_registry" RUN_SERIAL TRUE
                        TIMEOUT 600)
 endif()

@@ -2,6 +2,7 @@
 // the registry value the launcher reads, as the real installer does, then ends. What it records and
 // its exit code come from the environment, which Wine hands down from the test through the launcher
 // and Updater: VYR_STUB_INSTALLER_VERSION (nothing is written when unset) and VYR_STUB_INSTALLER_EXIT.
+// VYR_STUB_INSTALLER_HANG makes it an installer that never ends and writes nothing.
 #include <windows.h>
 
 #include <cstdlib>
@@ -26,6 +27,7 @@ bool writeInstallerVersion(const char* version) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    if (getenv("VYR_STUB_INSTALLER_HANG")) Sleep(INFINITE);
     const char* version = getenv("VYR_STUB_INSTALLER_VERSION");
     if (version && *version && !writeInstallerVersion(version)) return 3;
     const char* exitCode = getenv("VYR_STUB_INSTALLER_EXIT");

@@ -16,6 +16,7 @@
 #include "settings/layout.h"
 #include "ui/compositor.h"
 #include "ui/window_proc.h"
+#include "update/launcher_swap.h"
 #include "update/manifest.h"
 #include "update/update_worker.h"
 #include "update/version_check.h"
@@ -240,6 +241,7 @@ int runLauncher(HINSTANCE instance, const char* commandLineText) {
         SetFocus(existing);
         return 1;
     }
+    removeLauncherSwapLeftovers(gState.moduleDirectory);
 
     if (!createMainWindow()) return failStartup();
     if (!loadSkinImages()) {

@@ -1,5 +1,6 @@
 // PE resource walk: headers, the section that holds the resource directory, the RT_VERSION entry,
-// and the fixed part of VS_VERSIONINFO. Every offset is checked against the file size first.
+// and the fixed part of VS_VERSIONINFO; and whether an image lies whole in its file. Every offset is
+// checked against the file size first.
 #include "formats/pe_version.h"
 
 #include <cstring>
@@ -14,6 +15,9 @@ enum : uint32_t {
     kPe32Magic = 0x10b,
     kPe32PlusMagic = 0x20b,
     kResourceDirectoryIndex = 2,
+    kCertificateDirectoryIndex = 4,
+    kSizeOfHeadersField = 60,  // in the optional header, the same for PE32 and PE32+
+    kSymbolSize = 18,
     kResourceTypeVersion = 16,
     kSubdirectoryFlag = 0x80000000u,
     kFixedInfoSignature = 0xfeef04bdu,
@@ -57,27 +61,87 @@ bool rvaToOffset(const PeImage& pe, uint32_t rva, uint64_t* offset) {
     return false;
 }
 
-// The resource directory's RVA, from the optional header of a 32- or 64-bit image.
-bool openImage(const uint8_t* data, size_t size, PeImage* pe, uint32_t* resourceRva) {
+// Where the headers put things; every offset here was checked to lie inside the file.
+struct PeHeaders {
+    uint64_t optional;        // the optional header
+    uint32_t optionalSize;
+    uint64_t directories;     // the data directory array
+    uint32_t directoryCount;  // entries the optional header has room for and claims
+    uint32_t sizeOfHeaders;
+    uint32_t symbolTable;     // COFF symbols, 0 when there are none
+    uint32_t symbolCount;
+};
+
+bool readHeaders(const uint8_t* data, size_t size, PeImage* pe, PeHeaders* headers) {
     *pe = PeImage{data, size, 0, 0};
-    uint32_t peOffset = 0, machineAndSections = 0, optionalSize = 0, magic = 0;
+    *headers = PeHeaders{};
+    uint32_t peOffset = 0, machineAndSections = 0, magic = 0;
     if (size < kDosHeaderSize || data[0] != 'M' || data[1] != 'Z') return false;
     if (!readU32(*pe, kPeOffsetField, &peOffset)) return false;
     static const uint8_t kPeSignature[4] = {'P', 'E', 0, 0};
     if (static_cast<uint64_t>(peOffset) + 4 + kCoffHeaderSize > size || memcmp(data + peOffset, kPeSignature, 4) != 0)
         return false;
     uint64_t coff = static_cast<uint64_t>(peOffset) + 4;
-    if (!readU32(*pe, coff, &machineAndSections) || !readU16(*pe, coff + 16, &optionalSize)) return false;
-    uint64_t optional = coff + kCoffHeaderSize;
-    if (!readU16(*pe, optional, &magic)) return false;
-    uint64_t directories = magic == kPe32Magic ? optional + 96 : magic == kPe32PlusMagic ? optional + 112 : 0;
-    uint32_t directoryCount = 0;
-    if (directories == 0 || !readU32(*pe, directories - 4, &directoryCount)) return false;
-    if (directoryCount <= kResourceDirectoryIndex || directories + 8 * (kResourceDirectoryIndex + 1) > optional + optionalSize)
+    if (!readU32(*pe, coff, &machineAndSections) || !readU32(*pe, coff + 8, &headers->symbolTable) ||
+        !readU32(*pe, coff + 12, &headers->symbolCount) || !readU16(*pe, coff + 16, &headers->optionalSize))
         return false;
+    headers->optional = coff + kCoffHeaderSize;
+    if (!readU16(*pe, headers->optional, &magic)) return false;
+    uint64_t directories = magic == kPe32Magic ? headers->optional + 96
+                           : magic == kPe32PlusMagic ? headers->optional + 112 : 0;
+    if (directories == 0 || !readU32(*pe, directories - 4, &headers->directoryCount) ||
+        !readU32(*pe, headers->optional + kSizeOfHeadersField, &headers->sizeOfHeaders))
+        return false;
+    uint64_t room = (headers->optional + headers->optionalSize > directories)
+                        ? (headers->optional + headers->optionalSize - directories) / 8 : 0;
+    if (headers->directoryCount > room) headers->directoryCount = static_cast<uint32_t>(room);
+    headers->directories = directories;
     pe->sectionCount = machineAndSections >> 16;
-    pe->sectionTable = static_cast<uint32_t>(optional + optionalSize);
-    return readU32(*pe, directories + 8 * kResourceDirectoryIndex, resourceRva) && *resourceRva != 0;
+    pe->sectionTable = static_cast<uint32_t>(headers->optional + headers->optionalSize);
+    return true;
+}
+
+bool liesInside(const PeImage& pe, uint64_t offset, uint64_t length) {
+    return offset <= pe.size && length <= pe.size - offset;
+}
+
+// The raw bytes of every section must be in the file: the loader maps them, and a file cut inside
+// one is refused by Windows (or worse, runs with zeros where code was).
+bool sectionsLieInside(const PeImage& pe) {
+    if (pe.sectionCount == 0 || !liesInside(pe, pe.sectionTable, uint64_t{pe.sectionCount} * kSectionHeaderSize))
+        return false;
+    for (uint32_t i = 0; i < pe.sectionCount; ++i) {
+        uint64_t header = pe.sectionTable + static_cast<uint64_t>(i) * kSectionHeaderSize;
+        uint32_t rawSize = 0, rawPointer = 0;
+        if (!readU32(pe, header + 16, &rawSize) || !readU32(pe, header + 20, &rawPointer)) return false;
+        if (rawSize != 0 && !liesInside(pe, rawPointer, rawSize)) return false;
+    }
+    return true;
+}
+
+// What follows the sections and is still the linker's or the signer's: the COFF symbols with their
+// string table, and the Authenticode certificate, whose directory entry holds a file offset.
+bool trailersLieInside(const PeImage& pe, const PeHeaders& headers) {
+    if (headers.symbolTable != 0 && headers.symbolCount != 0) {
+        uint64_t strings = uint64_t{headers.symbolTable} + uint64_t{headers.symbolCount} * kSymbolSize;
+        uint32_t stringsSize = 0;
+        if (!readU32(pe, strings, &stringsSize) || stringsSize < 4 || !liesInside(pe, strings, stringsSize))
+            return false;
+    }
+    if (headers.directoryCount > kCertificateDirectoryIndex) {
+        uint32_t offset = 0, length = 0;
+        uint64_t entry = headers.directories + 8 * kCertificateDirectoryIndex;
+        if (!readU32(pe, entry, &offset) || !readU32(pe, entry + 4, &length)) return false;
+        if (length != 0 && !liesInside(pe, offset, length)) return false;
+    }
+    return true;
+}
+
+// The resource directory's RVA, from the optional header of a 32- or 64-bit image.
+bool openImage(const uint8_t* data, size_t size, PeImage* pe, uint32_t* resourceRva) {
+    PeHeaders headers;
+    if (!readHeaders(data, size, pe, &headers) || headers.directoryCount <= kResourceDirectoryIndex) return false;
+    return readU32(*pe, headers.directories + 8 * kResourceDirectoryIndex, resourceRva) && *resourceRva != 0;
 }
 
 // The entry of a resource directory with the given id, or its first entry when id is 0; answers the
@@ -139,4 +203,13 @@ bool readPeFileVersion(const uint8_t* data, size_t size, VersionQuad* version) {
     version->component[2] = static_cast<int32_t>(low >> 16);
     version->component[3] = static_cast<int32_t>(low & 0xffff);
     return true;
+}
+
+bool isWholePeImage(const uint8_t* data, size_t size) {
+    PeImage pe;
+    PeHeaders headers;
+    if (!readHeaders(data, size, &pe, &headers)) return false;
+    uint64_t tableEnd = pe.sectionTable + uint64_t{pe.sectionCount} * kSectionHeaderSize;
+    return headers.sizeOfHeaders >= tableEnd && liesInside(pe, 0, headers.sizeOfHeaders) && sectionsLieInside(pe) &&
+           trailersLieInside(pe, headers);
 }

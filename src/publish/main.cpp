@@ -268,11 +268,25 @@ std::string quadText(const VersionQuad& v) {
     return text;
 }
 
+// A cut or damaged image cannot start, yet its version resource may read fine: Updater would swap in
+// a launcher that never runs, and the installer hand-off would run nothing.
+bool readWholeImage(const std::string& file, std::vector<uint8_t>* bytes, std::string* error) {
+    if (!readFileBytes(file, bytes)) {
+        *error = file + ": cannot be read";
+        return false;
+    }
+    if (!isWholePeImage(bytes->data(), bytes->size())) {
+        *error = file + ": not a whole Windows executable (cut short or damaged)";
+        return false;
+    }
+    return true;
+}
+
 // A launcher whose version resource differs from the manifest would hand over to Updater on every start.
-bool checkLauncherVersion(const std::string& file, const std::string& version, std::string* error) {
-    std::vector<uint8_t> bytes;
+bool checkLauncherVersion(const std::vector<uint8_t>& bytes, const std::string& file, const std::string& version,
+                          std::string* error) {
     VersionQuad own;
-    if (!readFileBytes(file, &bytes) || !readPeFileVersion(bytes.data(), bytes.size(), &own)) {
+    if (!readPeFileVersion(bytes.data(), bytes.size(), &own)) {
         *error = file + ": no Windows executable with a version resource";
         return false;
     }
@@ -289,7 +303,9 @@ int runPlaceFile(const Options& options, bool isLauncher) {
     const std::string file = options.at("file");
     std::string error;
     if (!isPublishableVersionText(version.c_str())) return fail("--version must be A.B.C.D, not \"" + version + "\"");
-    if (isLauncher && !checkLauncherVersion(file, version, &error)) return fail(error);
+    std::vector<uint8_t> bytes;
+    if (!readWholeImage(file, &bytes, &error)) return fail(error);
+    if (isLauncher && !checkLauncherVersion(bytes, file, version, &error)) return fail(error);
     ManifestContents contents;
     if (!checkSigningChoice(www, options, &error) || !loadManifest(www, &contents, &error)) return fail(error);
     std::string target = www + "/" + (isLauncher ? updater_file::kLauncherUrlPath : updater_file::kInstallerUrlPath);

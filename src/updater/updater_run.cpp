@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "update/launcher_swap.h"
 #include "update/version_check.h"
 #include "updater/updater_steps.h"
 #include "updater/updater_texts.h"
@@ -16,15 +17,27 @@ const DWORD kLauncherExitWaitMs = 60000;
 
 struct Folder {
     char path[kPathSize];
+    char launcher[kPathSize];
+    char backup[kPathSize];
+    char download[kPathSize];
 };
 
+bool findFolder(Folder* folder) {
+    return findOwnFolder(folder->path) && pathInFolder(folder->path, updater_file::kLauncher, folder->launcher) &&
+           pathInFolder(folder->path, updater_file::kLauncherBackup, folder->backup) &&
+           pathInFolder(folder->path, updater_file::kLauncherDownload, folder->download);
+}
+
+// A failed installer hand-off keeps the launcher too, but the player waited for the game's installer.
 void fail(UpdaterOutcome* outcome, int exitCode, const char* reason) {
     outcome->exitCode = exitCode;
     if (exitCode == kUpdaterCancelled) {
         outcome->message[0] = '\0';
         return;
     }
-    const char* kept = exitCode == kUpdaterFailed ? updater_text::kLauncherKept : "";
+    const char* keptText = outcome->kind == HandOff::Installer ? updater_text::kInstallerNotDone
+                                                                : updater_text::kLauncherKept;
+    const char* kept = exitCode == kUpdaterFailed ? keptText : "";
     snprintf(outcome->message, sizeof outcome->message, "%s%s%s", reason, *kept ? "\n\n" : "", kept);
 }
 
@@ -39,20 +52,24 @@ bool cancelled(const UpdaterUi& ui) {
 }
 
 // false when the player gave up waiting or cancelled.
-bool waitForLauncherEnd(uint32_t processId, const UpdaterUi& ui) {
+bool waitForLauncherEnd(uint32_t processId, const char* launcherPath, const UpdaterUi& ui) {
     ui.status(updater_text::kWaitingForLauncher);
     for (;;) {
-        WaitResult result = waitForProcessEnd(processId, kLauncherExitWaitMs, ui.fetch.cancelled);
+        WaitResult result = waitForProcessEnd(processId, launcherPath, kLauncherExitWaitMs, ui.fetch.cancelled);
         if (result == kProcessEnded) return true;
         if (result == kWaitCancelled || !ui.askToCloseLauncher()) return false;
     }
 }
 
-// The downloaded launcher must say it is the version the manifest named: a server still handing out
-// the old build would otherwise send the player round the hand-off for ever.
-bool hasExpectedVersion(const char* path, const char* expected, UpdaterOutcome* outcome) {
+// The downloaded launcher must be whole, and say it is the version the manifest named: a server still
+// handing out the old build would otherwise send the player round the hand-off for ever.
+bool isExpectedLauncher(const char* path, const char* expected, UpdaterOutcome* outcome) {
     int words[4] = {};
     char reason[256];
+    if (!isWholeImageFile(path)) {
+        fail(outcome, kUpdaterFailed, updater_text::kNotWholeImage);
+        return false;
+    }
     if (!readFileVersion(path, words)) {
         snprintf(reason, sizeof reason, updater_text::kNoVersion, expected);
         fail(outcome, kUpdaterFailed, reason);
@@ -73,7 +90,7 @@ bool fetchInto(const Folder& folder, const UpdaterCommand& command, const char* 
     char indexPath[kPathSize];
     if (!pathInFolder(folder.path, download, downloadPath) ||
         !pathInFolder(folder.path, updater_file::kIndexDownload, indexPath)) {
-        failWithCode(outcome, updater_text::kReplaceFailed, ERROR_BUFFER_OVERFLOW);
+        fail(outcome, kUpdaterFailed, updater_text::kPathTooLong);
         return false;
     }
     char reason[kOutcomeMessageSize] = {};
@@ -86,10 +103,8 @@ bool fetchInto(const Folder& folder, const UpdaterCommand& command, const char* 
 
 void startLauncher(const Folder& folder, const UpdaterUi& ui, UpdaterOutcome* outcome) {
     ui.status(updater_text::kStartingLauncher);
-    char launcherPath[kPathSize];
-    DWORD error = ERROR_BUFFER_OVERFLOW;
-    if (pathInFolder(folder.path, updater_file::kLauncher, launcherPath) &&
-        startProgram(launcherPath, folder.path, nullptr, &error)) {
+    DWORD error = 0;
+    if (startProgram(folder.launcher, folder.path, nullptr, &error)) {
         outcome->exitCode = kUpdaterDone;
         return;
     }
@@ -98,9 +113,31 @@ void startLauncher(const Folder& folder, const UpdaterUi& ui, UpdaterOutcome* ou
     fail(outcome, kUpdaterNotStarted, reason);
 }
 
+// The old launcher stays as the backup until the new one has shown that it starts; a new one that
+// does not start is swapped back for it, and nothing is started, so the player is not sent round
+// the hand-off again.
+void startSwappedLauncher(const Folder& folder, const UpdaterUi& ui, UpdaterOutcome* outcome) {
+    ui.status(updater_text::kStartingLauncher);
+    DWORD error = 0;
+    if (startProgramChecked(folder.launcher, folder.path, &error)) {
+        removeLauncherBackup(folder.backup);
+        outcome->exitCode = kUpdaterDone;
+        return;
+    }
+    char reason[512];
+    DWORD restoreError = 0;
+    if (putBackOldLauncher(folder.launcher, folder.backup, &restoreError)) {
+        snprintf(reason, sizeof reason, updater_text::kNewLauncherNotStarted, static_cast<unsigned long>(error));
+    } else {
+        snprintf(reason, sizeof reason, updater_text::kNewLauncherNotStartedNoWayBack,
+                 static_cast<unsigned long>(error), static_cast<unsigned long>(restoreError));
+    }
+    fail(outcome, kUpdaterNotStarted, reason);
+}
+
 void updateLauncher(const Folder& folder, const UpdaterCommand& command, const UpdaterUi& ui,
                     UpdaterOutcome* outcome) {
-    if (!waitForLauncherEnd(command.processId, ui)) return fail(outcome, kUpdaterCancelled, "");
+    if (!waitForLauncherEnd(command.processId, folder.launcher, ui)) return fail(outcome, kUpdaterCancelled, "");
     ui.status(updater_text::kDownloadingLauncher);
     char download[kPathSize];
     if (!fetchInto(folder, command, updater_file::kLauncherUrlPath, updater_file::kLauncherDownload,
@@ -108,23 +145,19 @@ void updateLauncher(const Folder& folder, const UpdaterCommand& command, const U
         return;
     }
     ui.status(updater_text::kCheckingDownload);
-    bool ready = hasExpectedVersion(download, command.version, outcome);
+    bool ready = isExpectedLauncher(download, command.version, outcome);
     if (ready && cancelled(ui)) {
         fail(outcome, kUpdaterCancelled, "");
         ready = false;
     }
-    char target[kPathSize];
-    char backup[kPathSize];
-    DWORD error = ERROR_BUFFER_OVERFLOW;
+    DWORD error = 0;
     if (ready) {
         ui.status(updater_text::kReplacingLauncher);
-        ready = pathInFolder(folder.path, updater_file::kLauncher, target) &&
-                pathInFolder(folder.path, updater_file::kLauncherBackup, backup) &&
-                replaceKeepingOld(target, download, backup, &error);
+        ready = swapInLauncher(folder.launcher, download, folder.backup, &error);
         if (!ready) failWithCode(outcome, updater_text::kReplaceFailed, error);
     }
     DeleteFileA(download);  // after a swap it is already gone
-    if (ready) startLauncher(folder, ui, outcome);
+    if (ready) startSwappedLauncher(folder, ui, outcome);
 }
 
 // The registry value the installer leaves must have reached the version the manifest named.
@@ -159,8 +192,10 @@ void updateWithInstaller(const Folder& folder, const UpdaterCommand& command, co
     DWORD error = 0;
     if (ready) {
         ui.status(updater_text::kRunningInstaller);
-        ready = runProgramToEnd(installer, folder.path, &exitCode, &error);
-        if (!ready) failWithCode(outcome, updater_text::kInstallerStartFailed, error);
+        RunResult run = runProgramToEnd(installer, folder.path, ui.fetch.cancelled, &exitCode, &error);
+        ready = run == kRunEnded;
+        if (run == kRunNotStarted) failWithCode(outcome, updater_text::kInstallerStartFailed, error);
+        if (run == kRunCancelled) fail(outcome, kUpdaterCancelled, "");
     }
     DeleteFileA(installer);
     if (ready && exitCode != 0) {
@@ -174,9 +209,11 @@ void updateWithInstaller(const Folder& folder, const UpdaterCommand& command, co
 
 void runUpdate(const UpdaterCommand& command, const UpdaterUi& ui, UpdaterOutcome* outcome) {
     memset(outcome, 0, sizeof *outcome);
+    outcome->kind = command.kind;
     Folder folder;
-    if (!findOwnFolder(folder.path)) return failWithCode(outcome, updater_text::kReplaceFailed, GetLastError());
+    if (!findFolder(&folder)) return failWithCode(outcome, updater_text::kNoOwnFolder, GetLastError());
     SetCurrentDirectoryA(folder.path);  // the transfer's free-space check looks at the current volume
+    recoverLauncherSwap(folder.launcher, folder.backup, folder.download);
     if (command.kind == HandOff::Launcher) updateLauncher(folder, command, ui, outcome);
     else updateWithInstaller(folder, command, ui, outcome);
 }

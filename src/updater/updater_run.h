@@ -16,6 +16,7 @@ struct UpdaterUi {
 enum { kOutcomeMessageSize = 1024 };
 
 struct UpdaterOutcome {
+    HandOff kind;                          // which hand-off it is the outcome of
     int exitCode;                          // UpdaterExitCode
     char message[kOutcomeMessageSize];     // shown in a message box when not empty
 };

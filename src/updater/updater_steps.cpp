@@ -7,14 +7,15 @@
 namespace {
 
 const DWORD kWaitSliceMs = 200;
+const DWORD kStartWatchMs = 5000;
+const DWORD kEndAfterTerminateMs = 5000;
+const DWORD kFirstErrorStatus = 0xC0000000;  // NTSTATUS severity "error": the loader's failures
 
-bool fileExists(const char* path) {
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-}
-
-// A backup that cannot be deleted now (a virus scanner holding it, say) goes at the next restart.
-void removeBackup(const char* backup) {
-    if (!DeleteFileA(backup)) MoveFileExA(backup, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+bool runsImage(HANDLE process, const char* expectedImage) {
+    char image[kPathSize] = {};
+    DWORD size = sizeof image;
+    if (!QueryFullProcessImageNameA(process, 0, image, &size)) return true;  // cannot tell: assume it is
+    return lstrcmpiA(image, expectedImage) == 0;
 }
 
 }  // namespace
@@ -33,42 +34,17 @@ bool pathInFolder(const char* folder, const char* name, char (&path)[kPathSize])
     return written > 0 && written < static_cast<int>(sizeof path);
 }
 
-WaitResult waitForProcessEnd(uint32_t processId, DWORD timeoutMs, bool (*cancelled)()) {
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+WaitResult waitForProcessEnd(uint32_t processId, const char* expectedImage, DWORD timeoutMs, bool (*cancelled)()) {
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (!process) process = OpenProcess(SYNCHRONIZE, FALSE, processId);
     if (!process) return kProcessEnded;
-    WaitResult result = kProcessStillRunning;
-    for (DWORD waited = 0; waited < timeoutMs; waited += kWaitSliceMs) {
-        if (WaitForSingleObject(process, kWaitSliceMs) == WAIT_OBJECT_0) {
-            result = kProcessEnded;
-            break;
-        }
-        if (cancelled && cancelled()) {
-            result = kWaitCancelled;
-            break;
-        }
+    WaitResult result = runsImage(process, expectedImage) ? kProcessStillRunning : kProcessEnded;
+    for (DWORD waited = 0; result == kProcessStillRunning && waited < timeoutMs; waited += kWaitSliceMs) {
+        if (WaitForSingleObject(process, kWaitSliceMs) == WAIT_OBJECT_0) result = kProcessEnded;
+        else if (cancelled && cancelled()) result = kWaitCancelled;
     }
     CloseHandle(process);
     return result;
-}
-
-bool replaceKeepingOld(const char* target, const char* replacement, const char* backup, DWORD* error) {
-    *error = 0;
-    DeleteFileA(backup);  // left by a run that was cut off; the target itself is intact
-    if (!fileExists(target)) {
-        if (MoveFileExA(replacement, target, MOVEFILE_WRITE_THROUGH)) return true;
-        *error = GetLastError();
-        return false;
-    }
-    // One call moves the old file to the backup name and the new one into place.
-    if (ReplaceFileA(target, replacement, backup, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
-        removeBackup(backup);
-        return true;
-    }
-    *error = GetLastError();
-    // The old file left its name but the new one did not take it: put the old one back.
-    if (!fileExists(target) && fileExists(backup)) MoveFileExA(backup, target, MOVEFILE_WRITE_THROUGH);
-    else if (fileExists(backup)) removeBackup(backup);
-    return false;
 }
 
 bool startProgram(const char* path, const char* folder, HANDLE* process, DWORD* error) {
@@ -87,12 +63,36 @@ bool startProgram(const char* path, const char* folder, HANDLE* process, DWORD* 
     return true;
 }
 
-bool runProgramToEnd(const char* path, const char* folder, DWORD* exitCode, DWORD* error) {
+// A launcher that starts shows its window and waits for messages; one whose image cannot be loaded
+// ends before that with an error status (a missing DLL, say), which CreateProcess does not report.
+bool startProgramChecked(const char* path, const char* folder, DWORD* error) {
     HANDLE process = nullptr;
     if (!startProgram(path, folder, &process, error)) return false;
-    WaitForSingleObject(process, INFINITE);
-    bool known = GetExitCodeProcess(process, exitCode) != 0;
-    if (!known) *error = GetLastError();
+    WaitForInputIdle(process, kStartWatchMs);
+    DWORD status = STILL_ACTIVE;
+    bool started = WaitForSingleObject(process, 0) != WAIT_OBJECT_0 || !GetExitCodeProcess(process, &status) ||
+                   status < kFirstErrorStatus;
+    if (!started) *error = status;
     CloseHandle(process);
-    return known;
+    return started;
+}
+
+RunResult runProgramToEnd(const char* path, const char* folder, bool (*cancelled)(), DWORD* exitCode, DWORD* error) {
+    HANDLE process = nullptr;
+    if (!startProgram(path, folder, &process, error)) return kRunNotStarted;
+    RunResult result = kRunEnded;
+    while (WaitForSingleObject(process, kWaitSliceMs) == WAIT_TIMEOUT) {
+        if (cancelled && cancelled()) {
+            TerminateProcess(process, ERROR_CANCELLED);
+            WaitForSingleObject(process, kEndAfterTerminateMs);  // let it let go of its file before it is removed
+            result = kRunCancelled;
+            break;
+        }
+    }
+    if (result == kRunEnded && !GetExitCodeProcess(process, exitCode)) {
+        *error = GetLastError();
+        result = kRunNotStarted;
+    }
+    CloseHandle(process);
+    return result;
 }

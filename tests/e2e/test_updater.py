@@ -31,7 +31,9 @@ def base_url():
     return "https://127.0.0.1:%s/%s" % (os.environ["VYR_TEST_PORT"], harness.PATCH_PATH)
 
 
-class UpdaterTests(harness.TestCase):
+class UpdaterCase(harness.TestCase):
+    """The served files, the game folder and what Updater showed; the cases are in the subclasses."""
+
     def setUp(self):
         super().setUp()
         self.addCleanup(self.remove_served)
@@ -103,7 +105,8 @@ class UpdaterTests(harness.TestCase):
         self.assert_no_leftovers(s)
 
     def assert_refused(self, s, reason, original):
-        """An error box that gives the reason; the old launcher stays and no launcher is started."""
+        """An error box that gives the reason; the old launcher stays and no launcher is started. Answers
+        the box's text."""
         box = s.wait_dialog("Error", timeout=90)
         self.assertIsNotNone(box, "Updater showed no message")
         text = s.read_dialog(box)
@@ -117,11 +120,13 @@ class UpdaterTests(harness.TestCase):
         self.assertEqual(s.windows(), [], "a launcher was started after a refused update")
         self.assertEqual(s.read_file("VYRLauncher.exe"), original, "the old launcher was not kept")
         self.assert_no_leftovers(s)
+        return text
 
     def assert_no_leftovers(self, s):
         self.assertEqual([name for name in LEFTOVERS if s.exists(name)], [])
 
-    # ---- cases ----------------------------------------------------------------------------------
+
+class UpdaterTests(UpdaterCase):
     def test_refused_launchers_keep_the_old_one_then_the_new_one_replaces_it_and_starts_ready(self):
         original = self.build_file("VYRLauncher.exe")
         new = self.build_file("tests", "VYRLauncher_next.exe")
@@ -183,7 +188,10 @@ class UpdaterTests(harness.TestCase):
                 if "VYR_STUB_INSTALLER_EXIT" in env:
                     self.assert_bad_command_line_downloads_nothing(s)
                 self.hand_off(s)
-                self.assert_refused(s, reason, original)
+                text = self.assert_refused(s, reason, original)
+                # The player waited for the game's installer: the box speaks of it, not of the launcher.
+                self.assertRegex(text, r"(?i)installation\s+was\s+not\s+updated")
+                self.assertNotRegex(text, r"(?i)launcher\s+was\s+kept")
                 self.assertEqual(self.installed_installer(s), "1.0.0.3")
                 self.end_session(s)
         with self.subTest("installs 1.0.0.4"):

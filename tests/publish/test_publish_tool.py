@@ -330,21 +330,24 @@ class PublishToolTests(unittest.TestCase):
                                                    "1.2.3.5", expect=1).stderr)
             self.run_tool("launcher", "--www", self.www, "--file", exe, "--version", "1.2.3.4")
             self.assertEqual(read(os.path.join(self.www, "Launcher", "VYRLauncher.exe")), read(exe))
-            # Cut short anywhere, the image is never read past its end (the native build runs ASan); cut
-            # within its headers, it is refused.
+            # Cut short anywhere, even by its last byte, the image is refused, by both commands, and never
+            # read past its end (the native build runs ASan); what was placed stays.
             image = read(exe)
+            cut = os.path.join(self.dir, "cut.exe")
             for length in (64, 512, len(image) // 3, len(image) // 2, len(image) - 1):
-                write(os.path.join(self.dir, "cut.exe"), image[:length])
-                result = self.run_tool("launcher", "--www", self.www, "--file", os.path.join(self.dir, "cut.exe"),
-                                       "--version", "1.2.3.4", expect=None)
-                self.assertNotIn("Sanitizer", result.stderr)
-                self.assertIn(result.returncode, (1,) if length <= 512 else (0, 1), length)
-        self.run_tool("launcher", "--www", self.www, "--file", os.path.join(self.dir, "main.c"), "--version",
-                      "1.2.3.4", expect=1)
-        self.run_tool("installer", "--www", self.www, "--file", os.path.join(self.dir, "main.c"), "--version",
-                      "7.0", expect=1)
-        self.run_tool("installer", "--www", self.www, "--file", os.path.join(self.dir, "main.c"), "--version",
-                      "7.0.0.1")
+                write(cut, image[:length])
+                for command in ("launcher", "installer"):
+                    result = self.run_tool(command, "--www", self.www, "--file", cut, "--version", "1.2.3.4",
+                                           expect=1)
+                    self.assertNotIn("Sanitizer", result.stderr)
+                    self.assertIn("not a whole Windows executable", result.stderr, (command, length))
+            self.assertEqual(read(os.path.join(self.www, "Launcher", "VYRLauncher.exe")), image)
+            self.assertFalse(os.path.exists(os.path.join(self.www, "Installer", "NorvaneSetup.exe")))
+        for command in ("launcher", "installer"):  # not an executable at all
+            self.run_tool(command, "--www", self.www, "--file", os.path.join(self.dir, "main.c"), "--version",
+                          "1.2.3.4", expect=1)
+        self.run_tool("installer", "--www", self.www, "--file", exe, "--version", "7.0", expect=1)
+        self.run_tool("installer", "--www", self.www, "--file", exe, "--version", "7.0.0.1")
         manifest = read(os.path.join(self.www, "LauncherPatchInfo.txt")).decode()
         self.assertEqual(manifest, "[INSTALLER]\n7.0.0.1\n[LAUNCHER]\n1.2.3.4\n[PLAYER]\n")
         index = read(os.path.join(self.www, "PatchIndex.txt")).decode()
