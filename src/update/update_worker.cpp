@@ -15,6 +15,7 @@
 #include "update/manifest.h"
 #include "update/patch_download.h"
 #include "update/patch_progress.h"
+#include "update/step_durability.h"
 #include "network/patch_transfer.h"
 #include "verification/patch_verify.h"
 #include "formats/path_check.h"
@@ -198,6 +199,9 @@ Attempt attemptDownload(const DownloadFiles& d, long long* reached) {
     FetchRequest request = {d.url, file, have, validator, hashing ? &hash : nullptr, storeFileProgress, expectedSize,
                             replaceValidator, const_cast<DownloadFiles*>(&d)};
     FetchResult result = fetchIntoFile(&workerSession, request, gState.transferBuffer, sizeof gState.transferBuffer);
+    // On disk before the rename that puts it in place: a power cut must not leave the target empty
+    // or short once a version naming it is recorded.
+    if (result.failure == FetchFailure::None && !flushOpenFile(file)) result.failure = FetchFailure::Write;
     if (!CloseHandle(file) && result.failure == FetchFailure::None) result.failure = FetchFailure::Write;
     *reached = result.received;
     if (result.failure == FetchFailure::BadRange) {
@@ -309,6 +313,9 @@ int unpackArchive(const char* destFile) {
     for (;;) {
         int result = extractArchive(destFile, message, sizeof message, &gState.unpackBuffers, publishExtractMessage);
         if (result == kExtractDone) {
+            // The entries are flushed while the archive still names them; a version is recorded
+            // only after this.
+            if (!makeUnpackedEntriesDurable(destFile)) return failDownload("Creating file failed. (%s)", destFile);
             DeleteFileA(destFile);
             applyDeleteList();
             return 1;

@@ -24,7 +24,22 @@ LEFTOVERS = ("VYRLauncher.download.exe", "VYRLauncher.old.exe", "NorvaneSetup.do
              "PatchIndex.download.txt")
 READY = "Ready to start the game"
 NEW_LAUNCHER_MANIFEST = "[LAUNCHER]\n0.0.0.6\n[PLAYER]\n10005\n"
-NO_RELAUNCH_SECONDS = 8  # long enough for a started launcher to show its window
+UPDATER_EXIT_SECONDS = 30
+
+
+def programs_on_display(session, exe_name):
+    """Pids of the Wine processes on the session's display that run exe_name. Wine shows a program's
+    command line, whose program word may lack ".exe" (Updater is started as "Updater Launcher ..."), or
+    passes the program to its loader as a later word."""
+    names = (exe_name.lower(), os.path.splitext(exe_name)[0].lower())
+    pids = []
+    for pid in harness._all_pids():
+        words = harness._process_name(pid).replace("\\", "/").split()
+        if any(word.split("/")[-1].lower() in names for word in words):
+            env = harness._process_environ(pid)
+            if env and env.get("DISPLAY") == session.display:
+                pids.append(pid)
+    return pids
 
 
 def base_url():
@@ -116,7 +131,12 @@ class UpdaterCase(harness.TestCase):
             text = s.read_dialog(box)
         self.assertRegex(text, reason)
         s.dismiss_dialog(box)
-        time.sleep(NO_RELAUNCH_SECONDS)
+        # Updater starts the new launcher before it ends, or never: its end decides.
+        deadline = time.monotonic() + UPDATER_EXIT_SECONDS
+        while programs_on_display(s, "Updater.exe") and time.monotonic() < deadline:
+            time.sleep(0.2)
+        self.assertEqual(programs_on_display(s, "Updater.exe"), [], "Updater did not end after its message")
+        self.assertEqual(programs_on_display(s, "VYRLauncher.exe"), [], "a launcher was started after a refused update")
         self.assertEqual(s.windows(), [], "a launcher was started after a refused update")
         self.assertEqual(s.read_file("VYRLauncher.exe"), original, "the old launcher was not kept")
         self.assert_no_leftovers(s)
