@@ -4,20 +4,12 @@
 
 #include <algorithm>
 
+#include "archives/zip_records.h"
+
 namespace {
 
-enum : uint32_t {
-    kEndSignature = 0x06054b50,
-    kZip64LocatorSignature = 0x07064b50,
-    kZip64EndSignature = 0x06064b50,
-    kCentralSignature = 0x02014b50,
-};
+using namespace zip_record;
 enum : size_t {
-    kEndRecordSize = 22,
-    kZip64LocatorSize = 20,
-    kZip64EndRecordSize = 56,
-    kCentralRecordSize = 46,
-    kLocalHeaderSize = 30,
     kZip64ExtraId = 0x0001,
     kMaxExtraFieldSize = 0xffff,
     kMaxNameSize = 0xffff,

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "archives/zip_directory.h"
+#include "archives/zip_records.h"
 
 namespace {
 
@@ -38,16 +39,13 @@ bool hasNonAsciiByte(const std::string& name) {
 // The end records, as the zip format lays them out. minizip writes the zip64 ones only for an
 // archive of 4 GiB or more; with more entries than the classic record's 16-bit count holds it writes
 // 0xffff there and nothing else, and a reader stops after 65,535 entries.
+using namespace zip_record;
+// Signed, as file sizes and pread's results are.
+const off_t kEndRecordBytes = kEndRecordSize;
+const off_t kZip64LocatorBytes = kZip64LocatorSize;
 enum : uint32_t {
-    kEndSignature = 0x06054b50,
-    kZip64EndSignature = 0x06064b50,
-    kZip64LocatorSignature = 0x07064b50,
-    kEndRecordSize = 22,
-    kZip64EndRecordSize = 56,
-    kZip64LocatorSize = 20,
     kZip64RecordBodySize = kZip64EndRecordSize - 12,
     kZip64Version = 45,
-    kClassicCountLimit = 0xffff,
     kEndCountOffset = 10,
     kEndDirectorySizeOffset = 12,
     kEndDirectoryOffsetOffset = 16,
@@ -171,8 +169,8 @@ bool addText(zipFile archive, const std::string& name, const std::string& text) 
 // (no archive comment follows it, as this writer makes them).
 bool hasZip64Locator(int fd, off_t fileSize) {
     unsigned char locator[kZip64LocatorSize];
-    return fileSize >= kEndRecordSize + kZip64LocatorSize &&
-           pread(fd, locator, sizeof locator, fileSize - kEndRecordSize - kZip64LocatorSize) == kZip64LocatorSize &&
+    return fileSize >= kEndRecordBytes + kZip64LocatorBytes &&
+           pread(fd, locator, sizeof locator, fileSize - kEndRecordBytes - kZip64LocatorBytes) == kZip64LocatorBytes &&
            getLe(locator, 4) == kZip64LocatorSignature;
 }
 
@@ -182,8 +180,8 @@ bool addZip64EndRecords(const std::string& zipPath, uint64_t entryCount, std::st
     int fd = open(zipPath.c_str(), O_RDWR);
     struct stat status;
     unsigned char end[kEndRecordSize];
-    bool ok = fd >= 0 && fstat(fd, &status) == 0 && status.st_size >= kEndRecordSize &&
-              pread(fd, end, sizeof end, status.st_size - kEndRecordSize) == kEndRecordSize &&
+    bool ok = fd >= 0 && fstat(fd, &status) == 0 && status.st_size >= kEndRecordBytes &&
+              pread(fd, end, sizeof end, status.st_size - kEndRecordBytes) == kEndRecordBytes &&
               getLe(end, 4) == kEndSignature;
     // An archive of 4 GiB or more already has them.
     bool hasZip64 = ok && hasZip64Locator(fd, status.st_size);
