@@ -26,9 +26,12 @@ const mode_t kGroupOrOtherAccess = S_IRWXG | S_IRWXO;
 const mode_t kPermissionBits = 07777;
 const char kKeyTemporarySuffix[] = ".new";
 
-// Writes the key into a temporary file of mode 0600 and flushes it to the disk.
+// Writes the key into a new temporary file of mode 0600 and flushes it to the disk. A temporary file
+// left by a killed run may still be a second name of the key itself (a kill between the link and the
+// unlink below), so it is unlinked and made anew, never truncated: truncating would rewrite the key.
 bool writeKeyFile(const std::string& path, EVP_PKEY* key) {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, kKeyFileMode);
+    unlink(path.c_str());
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, kKeyFileMode);
     if (fd < 0) return false;
     FILE* file = fchmod(fd, kKeyFileMode) == 0 ? fdopen(fd, "wb") : nullptr;
     if (file == nullptr) {
@@ -38,6 +41,16 @@ bool writeKeyFile(const std::string& path, EVP_PKEY* key) {
     bool written = PEM_write_PrivateKey(file, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
     written = fflush(file) == 0 && fsync(fd) == 0 && written;
     return fclose(file) == 0 && written;
+}
+
+// Makes the key's new name durable: a power cut after keygen must not lose a key already in use.
+void syncFolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
 }
 
 // Like ssh, a key that others on the machine may read is not trusted to be secret any more.
@@ -128,6 +141,7 @@ bool generateKey(const std::string& pemPath, std::string* error) {
         return false;
     }
     unlink(temporary.c_str());
+    syncFolderOf(pemPath);
     return true;
 }
 

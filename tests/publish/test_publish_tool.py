@@ -169,6 +169,12 @@ class PublishToolTests(unittest.TestCase):
             os.umask(old_umask)
         self.assertEqual(stat.S_IMODE(os.stat(self.key).st_mode), 0o600)
         self.assertEqual(self.run_tool("pubkey", "--private", self.key).stdout.strip(), public)
+        # A run killed between linking the key into place and removing its temporary name leaves that
+        # name as a second link to the key; the next keygen must refuse without touching the key.
+        key_bytes = read(self.key)
+        os.link(self.key, self.key + ".new")
+        self.run_tool("keygen", "--private", self.key, expect=1)
+        self.assertEqual(read(self.key), key_bytes)
         a = self.build("A", {"a.dat": "a"})
         for mode in (0o640, 0o604):
             os.chmod(self.key, mode)
