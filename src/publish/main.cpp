@@ -317,7 +317,7 @@ int runPlaceFile(const Options& options, bool isLauncher) {
     char* field = isLauncher ? contents.launcherVersion : contents.installerVersion;
     snprintf(field, kVersionTextSize, "%s", version.c_str());
     if (!publishManifestAndIndex(www, contents, optionOr(options, "private"), &error)) {
-        restorePreviousOf(target);
+        restorePreviousOf(target, &error);
         return fail(error);
     }
     dropPreviousOf(target);

@@ -170,9 +170,12 @@ bool keepPreviousOf(const std::string& path, std::string* error) {
     return false;
 }
 
-void restorePreviousOf(const std::string& path) {
+bool restorePreviousOf(const std::string& path, std::string* error) {
     std::string previous = path + kPreviousSuffix;
-    if (rename(previous.c_str(), path.c_str()) != 0 && errno == ENOENT) unlink(path.c_str());
+    if (rename(previous.c_str(), path.c_str()) == 0) return true;
+    if (errno == ENOENT && (unlink(path.c_str()) == 0 || errno == ENOENT)) return true;
+    *error += "; the previous " + path + " could not be put back from " + previous + ": " + strerror(errno);
+    return false;
 }
 
 void dropPreviousOf(const std::string& path) { unlink((path + kPreviousSuffix).c_str()); }
@@ -212,8 +215,8 @@ bool placeManifestAndIndex(const std::string& www, const std::string& manifestTe
         return false;
     }
     if (!replaceFileWith(www + "/" + kIndexName, indexTemporary, error)) {
-        restorePreviousOf(manifestPath);
-        *error += "; the previous manifest is back in place, run the same command again";
+        if (restorePreviousOf(manifestPath, error))
+            *error += "; the previous manifest is back in place, run the same command again";
         return false;
     }
     dropPreviousOf(manifestPath);

@@ -12,9 +12,10 @@ bool loadManifest(const std::string& www, ManifestContents* contents, std::strin
 // Copies `source` beside `path` and renames the copy over `path`, creating the folder first.
 bool replaceFileWithCopy(const std::string& path, const std::string& source, std::string* error);
 // Puts the file `path` held before a replacement back, after what followed the replacement failed;
-// keepPreviousOf must have run before it. Without a previous file the new one is removed.
+// keepPreviousOf must have run before it. Without a previous file the new one is removed. When that
+// fails, false, with the reason added to `error`, so no message claims a state the folder is not in.
 bool keepPreviousOf(const std::string& path, std::string* error);
-void restorePreviousOf(const std::string& path);
+bool restorePreviousOf(const std::string& path, std::string* error);
 void dropPreviousOf(const std::string& path);
 // Renames a finished temporary file over `path`.
 bool replaceFileWith(const std::string& path, const std::string& temporary, std::string* error);
