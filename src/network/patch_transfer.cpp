@@ -80,8 +80,7 @@ bool placeBody(HINTERNET handle, const FetchRequest& request, long long bodySize
     result->restarted = resuming;
     result->received = 0;
     if (resuming && !startOver(request.file, request.hash)) return false;
-    if (request.startsOver) request.startsOver(request.context, result->validator);
-    return true;
+    return request.startsOver == nullptr || request.startsOver(request.context, result->validator);
 }
 
 FetchFailure readAnswer(HINTERNET handle, const FetchRequest& request, void* buffer, DWORD bufferSize,

@@ -42,8 +42,9 @@ struct FetchRequest {
     long long expectedSize;  // the whole file's size when known beforehand (an index line); 0 when not
     // Called when the answer fills the file from its first byte (a 200, also to a resumed request),
     // after earlier bytes were dropped and before any new one is written, with the answer's validator
-    // ("" when none): whatever names the held bytes must name the new ones from here on. May be null.
-    void (*startsOver)(void* context, const char* validator);
+    // ("" when none): whatever names the held bytes must name the new ones from here on; false when it
+    // cannot, and the fetch then fails before a byte is written. May be null.
+    bool (*startsOver)(void* context, const char* validator);
     void* context;
 };
 

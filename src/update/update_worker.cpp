@@ -76,11 +76,14 @@ bool readValidatorFile(const char* path, char (&validator)[kValidatorSize]) {
     return count > 0;
 }
 
-void writeValidatorFile(const char* path, const char* validator) {
+// false when the file may still hold another validator than `validator`.
+bool writeValidatorFile(const char* path, const char* validator) {
     FILE* file = fopen(path, "wb");
-    if (file == nullptr) return;
+    if (file == nullptr) return DeleteFileA(path) || GetLastError() == ERROR_FILE_NOT_FOUND;
     bool whole = fwrite(validator, 1, strlen(validator), file) == strlen(validator);
-    if (fclose(file) != 0 || !whole) DeleteFileA(path);
+    if (fclose(file) == 0 && whole) return true;
+    DeleteFileA(path);
+    return false;
 }
 
 long long fileSizeOf(HANDLE file) {
@@ -144,13 +147,10 @@ Attempt reportFetchFailure(const DownloadFiles& d, const FetchResult& result) {
 
 // The part starts over from the server's first byte: its validator file names the new body from now
 // on, so a kill during it never leaves the old file's validator beside the new file's bytes.
-void replaceValidator(void* context, const char* validator) {
+bool replaceValidator(void* context, const char* validator) {
     const DownloadFiles* d = static_cast<const DownloadFiles*>(context);
-    if (validator[0] != '\0') {
-        writeValidatorFile(d->validatorFile, validator);
-    } else {
-        DeleteFileA(d->validatorFile);
-    }
+    if (validator[0] != '\0') return writeValidatorFile(d->validatorFile, validator);
+    return DeleteFileA(d->validatorFile) || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
 // After a failed fetch: what was received is kept for the next attempt when the failure may pass and
