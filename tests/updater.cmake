@@ -4,6 +4,7 @@ vyr_unit_test(updater_command_test SOURCES updater_command_test.cpp)
 vyr_unit_test(pe_image_test SOURCES pe_image_test.cpp)
 
 if(WIN32)
+  vyr_unit_test(launcher_swap_test SOURCES launcher_swap_test.cpp)
   # Keys, a signature and a patch index made by the openssl command line, fresh for each run.
   set(crypto_fixture_dir ${CMAKE_BINARY_DIR}/crypto-fixture)
   add_test(NAME patch_crypto_fixture

@@ -84,6 +84,10 @@ bool putBackOldLauncher(const char* target, const char* backup, DWORD* error) {
     return false;
 }
 
+HANDLE holdAgainstDeletion(const char* path) {
+    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 void removeLauncherBackup(const char* backup) {
     if (!DeleteFileA(backup) && fileExists(backup)) MoveFileExA(backup, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
@@ -104,6 +108,8 @@ void recoverLauncherSwap(const char* target, const char* backup, const char* dow
 
 void removeLauncherSwapLeftovers(const char* folder) {
     char path[MAX_PATH];
-    if (joinPath(folder, updater_file::kLauncherBackup, path) && fileExists(path)) removeLauncherBackup(path);
+    // A backup that cannot be deleted now is held by the Updater that is watching this start; it removes
+    // the backup, or puts it back, itself.
+    if (joinPath(folder, updater_file::kLauncherBackup, path)) DeleteFileA(path);
     if (joinPath(folder, updater_file::kLauncherDownload, path) && fileExists(path)) DeleteFileA(path);
 }

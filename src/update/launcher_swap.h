@@ -14,6 +14,10 @@ bool swapInLauncher(const char* target, const char* replacement, const char* bac
 // Renames the backup over target in one step: the new launcher could not be started.
 bool putBackOldLauncher(const char* target, const char* backup, DWORD* error);
 
+// Opens path so that nobody can delete or rename it until the handle is closed; INVALID_HANDLE_VALUE
+// when it cannot be opened.
+HANDLE holdAgainstDeletion(const char* path);
+
 // Removes the backup, or, when it is not there now, at the next restart (a virus scanner may hold it).
 void removeLauncherBackup(const char* backup);
 

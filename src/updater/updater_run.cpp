@@ -119,7 +119,12 @@ void startLauncher(const Folder& folder, const UpdaterUi& ui, UpdaterOutcome* ou
 void startSwappedLauncher(const Folder& folder, const UpdaterUi& ui, UpdaterOutcome* outcome) {
     ui.status(updater_text::kStartingLauncher);
     DWORD error = 0;
-    if (startProgramChecked(folder.launcher, folder.path, &error)) {
+    // Held open while the new launcher is watched: its start-up removes an interrupted swap's backup,
+    // and a launcher that fails after that point must still find the old one here to go back to.
+    HANDLE heldBackup = holdAgainstDeletion(folder.backup);
+    bool started = startProgramChecked(folder.launcher, folder.path, &error);
+    if (heldBackup != INVALID_HANDLE_VALUE) CloseHandle(heldBackup);
+    if (started) {
         removeLauncherBackup(folder.backup);
         outcome->exitCode = kUpdaterDone;
         return;
