@@ -15,7 +15,14 @@ bool runsImage(HANDLE process, const char* expectedImage) {
     char image[kPathSize] = {};
     DWORD size = sizeof image;
     if (!QueryFullProcessImageNameA(process, 0, image, &size)) return true;  // cannot tell: assume it is
-    return lstrcmpiA(image, expectedImage) == 0;
+    if (lstrcmpiA(image, expectedImage) == 0) return true;
+    // One file may go by a short (8.3) and a long path; compare both in their long form.
+    char longImage[kPathSize] = {};
+    char longExpected[kPathSize] = {};
+    DWORD imageLength = GetLongPathNameA(image, longImage, sizeof longImage);
+    DWORD expectedLength = GetLongPathNameA(expectedImage, longExpected, sizeof longExpected);
+    return imageLength > 0 && imageLength < sizeof longImage && expectedLength > 0 &&
+           expectedLength < sizeof longExpected && lstrcmpiA(longImage, longExpected) == 0;
 }
 
 }  // namespace
