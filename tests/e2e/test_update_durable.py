@@ -25,6 +25,7 @@ RESUMED = re.compile(r"^(\d+)\s+<\.\.\. (\w+) resumed>(.*)$")
 FD_PATH = re.compile(r"^\d+<(.*?)>")
 QUOTED = re.compile(r'"((?:[^"\\]|\\.)*)"')
 TEMP_SUFFIXES = (".download", ".vyr-part")
+MANY_ENTRIES = 80  # with the others, past the 64 entries from which two threads unpack an archive
 
 
 def prefix_wineserver(env):
@@ -103,9 +104,11 @@ class DurableUpdateTests(harness.TestCase):
 
     def test_every_file_of_a_step_is_flushed_before_config_records_it(self):
         plain = self.serve("plain.dat", os.urandom(200000))
+        # Enough entries that the archive is unpacked by more than one thread: each must flush its own.
+        many = ["Durable/Many/m%03d.dat" % i for i in range(MANY_ENTRIES)]
         self.write_zip(os.path.join(self.player_dir, "Pack10006.zip"),
                        [("Durable/", None), ("Durable/one.dat", b"one" * 30000),
-                        ("Durable/Deep/two.dat", b"two" * 20)])
+                        ("Durable/Deep/two.dat", b"two" * 20)] + [(name, name.encode() * 50) for name in many])
         later = self.serve("later.dat", b"the second step")
         self.serve_manifest("[INSTALLER]\n1.0.0.0\n[LAUNCHER]\n0.0.0.5\n[PLAYER]\n10004 old.zip\n"
                             "10006 %s %s/Pack10006.zip\n10007 %s\n" % (plain, SERVED, later))
@@ -131,7 +134,7 @@ class DurableUpdateTests(harness.TestCase):
         for i, event in enumerate(events):
             if event[0] == "rename" and event[1].endswith(TEMP_SUFFIXES) and event[2].startswith(folder + os.sep):
                 placed[os.path.relpath(event[2], folder).replace(os.sep, "/")] = (i, event[1])
-        expected = {plain, later, "Durable/one.dat", "Durable/Deep/two.dat"}
+        expected = {plain, later, "Durable/one.dat", "Durable/Deep/two.dat"} | set(many)
         self.assertEqual(set(placed) & expected, expected, "game files put in place unseen by the trace")
         for name in sorted(expected):
             index, temp = placed[name]
