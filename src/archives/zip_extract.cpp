@@ -522,6 +522,13 @@ int extractEntries(unzFile archive, const char* archivePath, const std::vector<Z
 
 }  // namespace
 
+bool countArchiveEntries(const char* archivePath, size_t* count) {
+    std::vector<ZipEntryRegion> regions;
+    if (!readEntryRegions(archivePath, &regions)) return false;
+    *count = regions.size();
+    return true;
+}
+
 int extractArchive(const char* archivePath, char* message, size_t messageSize, UnpackBuffers* buffers,
                    ExtractMessageSink sink) {
     zlib_filefunc64_def fileFunctions;

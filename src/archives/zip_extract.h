@@ -48,6 +48,11 @@ typedef void (*ExtractMessageSink)(const char* message);
 int extractArchive(const char* archivePath, char* message, size_t messageSize, UnpackBuffers* buffers,
                    ExtractMessageSink sink);
 
+// The number of entries in the archive's central directory, walked through its whole size as
+// extraction walks it; false when the directory cannot be read or is refused. minizip's own walk
+// cannot tell where a directory whose count reads 0xFFFF ends.
+bool countArchiveEntries(const char* archivePath, size_t* count);
+
 // Extracts the archive's current entry, whose compressed data must lie inside `region`, through
 // `buffer` (kUnzipBufferSize bytes); 0, one of the kEntry codes or a negative minizip code.
 // `subMessage` holds kSubMessageSize bytes.

@@ -64,7 +64,8 @@ bool flushEntryFile(const char* entryName, unsigned long flag) {
     return flushed;
 }
 
-// Every entry's file, by the names the archive's central directory gives them.
+// Every entry's file, by the names the archive's central directory gives them. As many entries as
+// extraction found: minizip's walk of a directory whose count reads 0xFFFF runs past its last record.
 bool flushEachEntry(const char* archivePath) {
     zlib_filefunc64_def functions;
     fillBufferedZipFunctions(&functions);
@@ -72,16 +73,17 @@ bool flushEachEntry(const char* archivePath) {
     // Only the archive without entries gets here unopenable: extraction reads every other one with
     // minizip, and that one has no file to flush.
     if (archive == nullptr) return true;
-    bool flushed = true;
-    int err = unzGoToFirstFile(archive);
-    for (; flushed && err == UNZ_OK; err = unzGoToNextFile(archive)) {
+    size_t count = 0;
+    bool flushed = countArchiveEntries(archivePath, &count);
+    for (size_t i = 0; flushed && i < count; ++i) {
         unz_file_info64 info;
         char name[kZipEntryNameSize] = {};
-        if (unzGetCurrentFileInfo64(archive, &info, name, sizeof name - 1, nullptr, 0, nullptr, 0) != UNZ_OK) break;
-        flushed = flushEntryFile(name, info.flag);
+        flushed = (i == 0 ? unzGoToFirstFile(archive) : unzGoToNextFile(archive)) == UNZ_OK &&
+                  unzGetCurrentFileInfo64(archive, &info, name, sizeof name - 1, nullptr, 0, nullptr, 0) == UNZ_OK &&
+                  flushEntryFile(name, info.flag);
     }
     unzClose(archive);
-    return flushed && err == UNZ_END_OF_LIST_OF_FILE;
+    return flushed;
 }
 
 }  // namespace
