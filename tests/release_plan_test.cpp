@@ -121,4 +121,40 @@ TEST_F(Builds, FilesAndFoldersOfOneNameOnWindowsAreRefusedEmptyFoldersIncluded) 
     }
 }
 
+// Windows folds every letter, not only ASCII: a clash of "Ärger.dat" and "ärger.dat" would ship both
+// and let the later win; a folder "Äpfel" becoming a file "äpfel" would fail every unpacking for good.
+// A removed file beyond ASCII is deleted by name like any other; a name that is not UTF-8 cannot be.
+TEST_F(Builds, NamesBeyondAsciiClashAsWindowsFoldsThemAndCanBeDeleted) {
+    struct Case {
+        std::vector<std::string> from, to;
+        const char* named;
+        const char* why;
+    };
+    const Case cases[] = {
+        {{"a.dat"}, {"a.dat", "\u00c4rger.dat", "\u00e4rger.dat"}, "\u00e4rger.dat", "differs from"},
+        {{"a.dat"}, {"a.dat", "\u041a\u0430\u0440\u0442\u0430.dat", "\u043a\u0430\u0440\u0442\u0430.dat"},
+         "\u043a\u0430\u0440\u0442\u0430.dat", "differs from"},
+        {{"a.dat"}, {"a.dat", "\u00c9t\u00e9/x.dat", "\u00e9T\u00c9"}, "\u00e9T\u00c9", "a file and"},
+        {{"\u00c4pfel/x.dat"}, {"\u00e4pfel"}, "\u00e4pfel", "a folder in"},
+        {{"\u039f\u03bb\u03bf"}, {"\u03bf\u03bb\u03bf/"}, "\u039f\u03bb\u03bf", "a file in"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.named);
+        std::string problems = problemsOf(c.from, c.to);
+        EXPECT_NE(problems.find(std::string(c.named) + ": " + c.why), std::string::npos) << problems;
+    }
+    // Letters that only look alike or differ by an accent are two files; one renamed only in case is
+    // shipped and never deleted.
+    ReleasePlan plan;
+    EXPECT_EQ(problemsOf({"gone \u4e16\u754c.dat", "Data/m\u00fcll.txt", "ok.dat"},
+                         {"ok.dat", "Data/M\u00dcLL.txt", "Cafe.dat", "Caf\u00e9.dat", "Apple.dat", "\u0410pple.dat"},
+                         &plan),
+              "");
+    EXPECT_EQ(plan.shipped, (std::vector<std::string>{"Apple.dat", "Cafe.dat", "Caf\u00e9.dat", "Data/M\u00dcLL.txt",
+                                                      "\u0410pple.dat"}));
+    EXPECT_EQ(plan.deleted, (std::vector<std::string>{"gone \u4e16\u754c.dat"}));
+    std::string refused = problemsOf({"ok.dat", "old\xff.dat"}, {"ok.dat"});
+    EXPECT_NE(refused.find("old\xff.dat: the delete list cannot name"), std::string::npos) << refused;
+}
+
 }  // namespace

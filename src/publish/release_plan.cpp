@@ -3,6 +3,9 @@
 // keep the names as the build has them.
 #include "publish/release_plan.h"
 
+#include <locale.h>
+#include <wctype.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -24,23 +27,66 @@ namespace {
 
 const char kDeleteListName[] = "delete.txt";
 const size_t kCompareChunk = 1 << 16;
+const char kUnicodeLocaleName[] = "C.UTF-8";
+const char32_t kLastBasicPlaneCharacter = 0xffff;
 
-std::string lower(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
+// Simple case mappings of every Unicode letter: the build machine's locale may know ASCII only.
+locale_t unicodeLocale() {
+    static locale_t locale = newlocale(LC_CTYPE_MASK, kUnicodeLocaleName, static_cast<locale_t>(nullptr));
+    return locale;
+}
+
+// Reads the character at `*at` of text already known to be UTF-8 and moves past it.
+char32_t nextCharacter(const std::string& text, size_t* at) {
+    unsigned char lead = static_cast<unsigned char>(text[(*at)++]);
+    int trail = lead < 0x80 ? 0 : lead < 0xe0 ? 1 : lead < 0xf0 ? 2 : 3;
+    char32_t code = trail == 0 ? lead : lead & (0x3f >> trail);
+    for (int i = 0; i < trail; ++i) code = (code << 6) | (static_cast<unsigned char>(text[(*at)++]) & 0x3f);
+    return code;
+}
+
+void appendUtf8(char32_t code, std::string* out) {
+    if (code < 0x80) {
+        *out += static_cast<char>(code);
+        return;
+    }
+    int trail = code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;
+    static const unsigned char leadMarks[] = {0, 0xc0, 0xe0, 0xf0};
+    *out += static_cast<char>(leadMarks[trail] | (code >> (6 * trail)));
+    for (int i = trail - 1; i >= 0; --i) *out += static_cast<char>(0x80 | ((code >> (6 * i)) & 0x3f));
+}
+
+// A name as Windows compares it, for equality tests only. NTFS upper-cases both names with its own
+// table; lower-casing the upper case as well also joins the few letters whose mappings are not each
+// other's inverse (the Kelvin sign and k, dotless i and I), so a clash Windows may see is never missed.
+// A name that is not UTF-8 is refused elsewhere; its bytes beyond ASCII are kept as they are.
+std::string foldCase(const std::string& name) {
+    std::string folded;
+    locale_t locale = unicodeLocale();
+    if (!isValidUtf8(name.c_str()) || locale == static_cast<locale_t>(nullptr)) {
+        for (char c : name) folded += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        return folded;
+    }
+    for (size_t at = 0; at < name.size();) {
+        char32_t code = nextCharacter(name, &at);
+        // NTFS keeps UTF-16 surrogate pairs, so characters beyond the first plane stay as they are.
+        if (code <= kLastBasicPlaneCharacter)
+            code = static_cast<char32_t>(towlower_l(towupper_l(static_cast<wint_t>(code), locale), locale));
+        appendUtf8(code, &folded);
+    }
+    return folded;
+}
+
+// True when the folded names of `name` are the same on every build machine: without the Unicode
+// locale only ASCII folds, which would let a clash beyond it through unseen.
+bool canFoldCase(const std::string& name) {
+    if (unicodeLocale() != static_cast<locale_t>(nullptr)) return true;
+    for (unsigned char c : name)
+        if (c >= 0x80) return false;
+    return true;
 }
 
 bool isTopLevel(const std::string& name) { return name.find('/') == std::string::npos; }
-
-// The launcher works with names in the ANSI code page of the player's Windows, which the publisher
-// cannot know: only printable ASCII reads the same everywhere. A "\" inside a name here is a folder
-// separator there.
-bool isPortableName(const std::string& name) {
-    for (unsigned char c : name)
-        if (c < 0x20 || c > 0x7e || c == '\\') return false;
-    return true;
-}
 
 // The archives the manifest's steps download into the game folder, as Windows would compare them.
 std::set<std::string> archivePaths(const std::vector<std::string>& patchNames) {
@@ -48,7 +94,7 @@ std::set<std::string> archivePaths(const std::vector<std::string>& patchNames) {
     for (std::string name : patchNames) {
         if (!isArchiveName(name.c_str())) continue;
         std::replace(name.begin(), name.end(), '\\', '/');
-        paths.insert(lower(name));
+        paths.insert(foldCase(name));
     }
     return paths;
 }
@@ -71,7 +117,7 @@ bool sameContent(const std::string& a, const std::string& b) {
 
 void addFoldersAbove(const std::string& name, std::set<std::string>* folders) {
     for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1))
-        folders->insert(lower(name.substr(0, slash)));
+        folders->insert(foldCase(name.substr(0, slash)));
 }
 
 // Every folder of the tree, lower-cased: those above a file and the empty ones with theirs, since an
@@ -80,15 +126,16 @@ std::set<std::string> foldersOf(const BuildTree& tree) {
     std::set<std::string> folders;
     for (const std::string& name : tree.files) addFoldersAbove(name, &folders);
     for (const std::string& folder : tree.emptyFolders) {
-        folders.insert(lower(folder));
+        folders.insert(foldCase(folder));
         addFoldersAbove(folder, &folders);
     }
     return folders;
 }
 
-// A name inside the archive may go beyond ASCII: the archive flags it UTF-8 and the launcher writes
-// it with its characters, whatever the player's code page. It must be UTF-8, as the build has it.
-bool isArchiveEntryName(const std::string& name) {
+// A name inside the archive or the delete list may go beyond ASCII: the archive flags it UTF-8, and
+// the launcher writes and deletes it with its characters, whatever the player's code page. It must be
+// UTF-8, as the build has it. A "\" inside a name here is a folder separator there.
+bool isUtf8FileName(const std::string& name) {
     for (unsigned char c : name)
         if (c < 0x20 || c == 0x7f || c == '\\') return false;
     return isValidUtf8(name.c_str());
@@ -97,7 +144,7 @@ bool isArchiveEntryName(const std::string& name) {
 // A name the archive carries: one the launcher accepts and writes to the very same place.
 void checkShippedName(const std::string& name, const std::set<std::string>& archives,
                       std::vector<std::string>* problems) {
-    if (!isArchiveEntryName(name)) {
+    if (!isUtf8FileName(name)) {
         problems->push_back(name + ": names must be UTF-8 without control characters or \"\\\", which is a "
                                    "folder separator on Windows");
     } else if (!isSafeRelativePath(name.c_str())) {
@@ -105,7 +152,7 @@ void checkShippedName(const std::string& name, const std::set<std::string>& arch
                                    "trailing dot or blank, or longer than 255 characters)");
     } else if (folderDepth(name) > kMaxDirectoryDepth) {
         problems->push_back(name + ": the launcher creates at most 16 folder levels");
-    } else if (archives.count(lower(name))) {
+    } else if (archives.count(foldCase(name))) {
         problems->push_back(name + ": the manifest downloads an archive of this name into the game folder and "
                                    "deletes it after unpacking");
     }
@@ -115,10 +162,10 @@ void checkCaseCollisions(const BuildTree& tree, std::vector<std::string>* proble
     std::map<std::string, std::string> seen;
     std::set<std::string> folders = foldersOf(tree);
     for (const std::string& name : tree.files) {
-        auto inserted = seen.emplace(lower(name), name);
+        auto inserted = seen.emplace(foldCase(name), name);
         if (!inserted.second)
             problems->push_back(name + ": differs from " + inserted.first->second + " only in case, one file on Windows");
-        if (folders.count(lower(name))) problems->push_back(name + ": a file and a folder of the same name");
+        if (folders.count(foldCase(name))) problems->push_back(name + ": a file and a folder of the same name");
     }
 }
 
@@ -128,9 +175,9 @@ void checkFileFolderSwaps(const BuildTree& oldTree, const BuildTree& newTree, st
     std::set<std::string> oldFolders = foldersOf(oldTree);
     std::set<std::string> newFolders = foldersOf(newTree);
     for (const std::string& name : newTree.files)
-        if (oldFolders.count(lower(name))) problems->push_back(name + ": a folder in the old build, a file in the new");
+        if (oldFolders.count(foldCase(name))) problems->push_back(name + ": a folder in the old build, a file in the new");
     for (const std::string& name : oldTree.files)
-        if (newFolders.count(lower(name))) problems->push_back(name + ": a file in the old build, a folder in the new");
+        if (newFolders.count(foldCase(name))) problems->push_back(name + ": a file in the old build, a folder in the new");
 }
 
 }  // namespace
@@ -160,7 +207,7 @@ bool scanBuild(const std::string& root, BuildTree* tree, std::vector<std::string
             if (fs::is_empty(it->path(), error)) tree->emptyFolders.push_back(name);
         } else if (!it->is_regular_file(error)) {
             problems->push_back(it->path().string() + ": neither a file nor a folder");
-        } else if (isTopLevel(name) && lower(name) == kDeleteListName) {
+        } else if (isTopLevel(name) && foldCase(name) == kDeleteListName) {
             tree->hasDeleteList = true;
         } else {
             tree->files.push_back(name);
@@ -179,6 +226,11 @@ bool planRelease(const BuildTree& oldTree, const BuildTree& newTree, const std::
     if (newTree.hasDeleteList)
         problems->push_back(std::string(kDeleteListName) + ": the launcher takes a game file of this name for the "
                                                            "delete list of the patch");
+    for (const BuildTree* tree : {&oldTree, &newTree})
+        for (const std::string& name : tree->files)
+            if (!canFoldCase(name))
+                problems->push_back(name + ": this machine lacks the " + kUnicodeLocaleName +
+                                    " locale, without which names beyond ASCII cannot be compared as Windows does");
     checkCaseCollisions(newTree, problems);
     checkFileFolderSwaps(oldTree, newTree, problems);
 
@@ -186,23 +238,24 @@ bool planRelease(const BuildTree& oldTree, const BuildTree& newTree, const std::
     std::set<std::string> oldExact(oldTree.files.begin(), oldTree.files.end());
     std::set<std::string> newFolded;
     for (const std::string& name : newTree.files) {
-        newFolded.insert(lower(name));
+        newFolded.insert(foldCase(name));
         if (oldExact.count(name) && sameContent(oldTree.root + "/" + name, newTree.root + "/" + name)) continue;
         checkShippedName(name, archives, problems);
         plan->shipped.push_back(name);
     }
     std::set<std::string> oldFolders = foldersOf(oldTree);
     for (const std::string& folder : newTree.emptyFolders) {
-        if (oldFolders.count(lower(folder))) continue;
+        if (oldFolders.count(foldCase(folder))) continue;
         checkShippedName(folder, archives, problems);
         plan->newFolders.push_back(folder + "/");
     }
     // A file renamed only in case stays where it is on Windows: it is shipped, never deleted.
     for (const std::string& name : oldTree.files) {
-        if (newFolded.count(lower(name))) continue;
-        if (!isPortableName(name) || !isDeletableName(name.c_str()))
-            problems->push_back(name + ": the delete list cannot name this file (a line of 4 characters or fewer "
-                                       "ends the list; at most 254 characters; the launcher's path rule)");
+        if (newFolded.count(foldCase(name))) continue;
+        if (!isUtf8FileName(name) || !isDeletableName(name.c_str()))
+            problems->push_back(name + ": the delete list cannot name this file (UTF-8 without control "
+                                       "characters or \"\\\"; a line of 4 characters or fewer ends the list; at "
+                                       "most 254 bytes; the launcher's path rule)");
         plan->deleted.push_back(name);
     }
     return problems->size() == problemsBefore;

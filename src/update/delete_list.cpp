@@ -1,5 +1,7 @@
 // Applies "delete.txt" from the launcher's folder: one relative file name per line, each held to the
 // same path rule as every other name from the server; the list is deleted once it has been read.
+// Launchers before names beyond ASCII read every line through the ANSI code page: a UTF-8 line names,
+// for them, a file that is not there, and a failed delete is ignored.
 #include "update/delete_list.h"
 
 #include <windows.h>
@@ -12,6 +14,8 @@
 #include "formats/path_check.h"
 
 namespace {
+
+enum { kWidePathSize = 1024 };
 
 // Reads one line of at most 254 characters. A longer line is consumed whole and reported as
 // overlong, so its tail is never taken for a name of its own.
@@ -37,6 +41,26 @@ void deleteListedFile(const char* name) {
     DeleteFileA(path);
 }
 
+bool hasByteBeyondAscii(const char* text) {
+    for (; *text != '\0'; ++text)
+        if (static_cast<unsigned char>(*text) >= 0x80) return true;
+    return false;
+}
+
+// vyr-publish writes names beyond ASCII as UTF-8, the way the archive that shipped them flags them;
+// through the ANSI code page they would name another file. A line that is not UTF-8 is skipped.
+void deleteListedUtf8File(const char* name) {
+    WCHAR folder[kWidePathSize];
+    WCHAR wideName[kWidePathSize];
+    if (MultiByteToWideChar(CP_ACP, 0, gState.moduleDirectory, -1, folder, kWidePathSize) == 0) return;
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, wideName, kWidePathSize) == 0) return;
+    WCHAR path[kWidePathSize * 2];
+    int written = _snwprintf(path, sizeof path / sizeof path[0], L"%ls\\%ls", folder, wideName);
+    if (written < 0 || static_cast<size_t>(written) >= sizeof path / sizeof path[0]) return;
+    SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path);
+}
+
 }  // namespace
 
 void applyDeleteList() {
@@ -52,7 +76,11 @@ void applyDeleteList() {
         if (overlong) continue;
         size_t length = strlen(line);
         if (line[length - 1] == '\n') line[length - 1] = '\0';
-        if (isSafeRelativePath(line)) deleteListedFile(line);
+        if (!isSafeRelativePath(line)) continue;
+        if (!hasByteBeyondAscii(line))
+            deleteListedFile(line);
+        else if (isValidUtf8(line))
+            deleteListedUtf8File(line);
     }
     fclose(list);
     DeleteFileA(listPath);

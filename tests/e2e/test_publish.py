@@ -54,7 +54,10 @@ def build_b():
     files.update({"Data/Tables/items.txt": text(11, 20000), "Data/Maps/World 1/region 1.map": bytes(region),
                   "Movies/New Intro/intro 2.dat": noise(12, 900000),
                   "Data/Maps/World 2/Deep/er/and/deeper/map.bin": noise(13, 200000),
-                  "readme.txt": "Norvane, build B\n", "Empty Dir": None})
+                  "readme.txt": "Norvane, build B\n", "Empty Dir": None,
+                  # Names beyond ASCII, shipped flagged UTF-8 and retired again by build C's delete list.
+                  "Data/\u00c4rger.dat": noise(14, 3000),
+                  "\u041a\u0430\u0440\u0442\u0430/\u4e16\u754c.map": noise(15, 3000), "Sounds/caf\u00e9.ogg": noise(16, 3000)})
     del files["Movies/Old Intro/intro.dat"]
     return files
 
@@ -63,6 +66,8 @@ def build_c():
     files = build_b()
     del files["Sounds/theme.ogg"]
     del files["Data/Tables/skills.txt"]
+    del files["Data/\u00c4rger.dat"]
+    del files["\u041a\u0430\u0440\u0442\u0430/\u4e16\u754c.map"]
     files.update({"Sounds/Theme v2.ogg": noise(21, 700000), "Bin/game.dll": noise(22, 100000) * 3,
                   "Data/Long Names/" + "a long file name " * 8 + ".txt": "long\n", "readme.txt": "Norvane, build C\n"})
     return files
