@@ -68,11 +68,13 @@ TEST_F(DeleteList, OverlongLineIsSkippedWhole) {
 }
 
 // vyr-publish writes names beyond ASCII as UTF-8; read through the ANSI code page they would name
-// other files ("Ã„rger.dat" in code page 1252), which must stay. A line that is not UTF-8 deletes
-// nothing, and the path rule holds for such lines too (the "Ärger.dat" beside the game folder stays).
+// other files ("Ã„rger.dat" in code page 1252), which must stay. A line that is not UTF-8 was written
+// in the code page, as hand-made lists were, and still means that file; the path rule holds for all
+// (the "Ärger.dat" beside the game folder stays).
 TEST_F(DeleteList, Utf8NamesDeleteTheFilesOfThoseCharacters) {
-    const wchar_t* const listed[] = {L"\u00c4rger.dat", L"\u041a\u0430\u0440\u0442\u0430\\\u4e16\u754c.dat"};
-    const wchar_t* const kept[] = {L"\u00c3\u201erger.dat", L"caf\u00e9.dat", L"..\\\u00c4rger.dat"};
+    const wchar_t* const listed[] = {L"\u00c4rger.dat", L"\u041a\u0430\u0440\u0442\u0430\\\u4e16\u754c.dat",
+                                     L"caf\u00e9.dat"};
+    const wchar_t* const kept[] = {L"\u00c3\u201erger.dat", L"..\\\u00c4rger.dat"};
     std::wstring folder(root.path().begin(), root.path().end());
     folder += L"\\game\\";
     ASSERT_TRUE(CreateDirectoryW((folder + L"\u041a\u0430\u0440\u0442\u0430").c_str(), nullptr));
@@ -84,7 +86,7 @@ TEST_F(DeleteList, Utf8NamesDeleteTheFilesOfThoseCharacters) {
     for (const wchar_t* name : listed) make(name);
     for (const wchar_t* name : kept) make(name);
     SetFileAttributesW((folder + listed[0]).c_str(), FILE_ATTRIBUTE_READONLY);
-    // "caf\xe9" is the Latin-1 spelling of caf\u00e9: not UTF-8, so not taken for it.
+    // "caf\xe9" is caf\u00e9 in code page 1252, Wine's default here: not UTF-8, so read as the code page.
     writeWholeFile(game("delete.txt"), "\xc3\x84rger.dat\n\xd0\x9a\xd0\xb0\xd1\x80\xd1\x82\xd0\xb0/\xe4\xb8\x96\xe7\x95\x8c.dat\n"
                                        "caf\xe9.dat\n../\xc3\x84rger.dat\n");
     applyDeleteList();

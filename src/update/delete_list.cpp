@@ -48,7 +48,7 @@ bool hasByteBeyondAscii(const char* text) {
 }
 
 // vyr-publish writes names beyond ASCII as UTF-8, the way the archive that shipped them flags them;
-// through the ANSI code page they would name another file. A line that is not UTF-8 is skipped.
+// through the ANSI code page they would name another file.
 void deleteListedUtf8File(const char* name) {
     WCHAR folder[kWidePathSize];
     WCHAR wideName[kWidePathSize];
@@ -77,10 +77,12 @@ void applyDeleteList() {
         size_t length = strlen(line);
         if (line[length - 1] == '\n') line[length - 1] = '\0';
         if (!isSafeRelativePath(line)) continue;
-        if (!hasByteBeyondAscii(line))
-            deleteListedFile(line);
-        else if (isValidUtf8(line))
+        // A line beyond ASCII that is not UTF-8 was written in the code page, as lists were before
+        // vyr-publish wrote UTF-8, and keeps the meaning it had for every launcher before this one.
+        if (hasByteBeyondAscii(line) && isValidUtf8(line))
             deleteListedUtf8File(line);
+        else
+            deleteListedFile(line);
     }
     fclose(list);
     DeleteFileA(listPath);
