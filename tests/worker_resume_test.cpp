@@ -27,17 +27,6 @@ std::string randomBytes(size_t size, unsigned seed) {
     return bytes;
 }
 
-
-// nginx's ETag of a static file: modification time and size in hex.
-std::string nginxEtag(const std::string& path) {
-    struct _stat64 info;
-    if (_stat64(path.c_str(), &info) != 0) return "";
-    char etag[64];
-    snprintf(etag, sizeof etag, "\"%llx-%llx\"", static_cast<unsigned long long>(info.st_mtime),
-             static_cast<unsigned long long>(info.st_size));
-    return etag;
-}
-
 struct Served {
     int requests = 0;
     long long bytes = 0;
@@ -87,7 +76,7 @@ TEST_F(WorkerResume, ADroppedTransferIsCompletedWithARangeRequest) {
     const std::string served = kPlayerDir + prefix + "/big.bin";
     writeWholeFile(served, content);
     const long long dropAt = kFileSize * 6 / 10;
-    leavePartial("big.bin", content.substr(0, dropAt), nginxEtag(served));
+    leavePartial("big.bin", content.substr(0, dropAt), nginxStyleEtag(served));
 
     ASSERT_EQ(downloadPatchFile((prefix + "/big.bin").c_str(), "/Player/"), 1) << gState.statusText;
     EXPECT_TRUE(readWholeFile(folder.file(prefix + "\\big.bin")) == content);
@@ -103,10 +92,10 @@ TEST_F(WorkerResume, APartOfAReplacedServerFileIsDroppedAndTheNewFileFetchedWhol
     const std::string oldContent = randomBytes(kFileSize, 2);
     const std::string served = kPlayerDir + prefix + "/changed.bin";
     writeWholeFile(served, oldContent);
-    std::string oldEtag = nginxEtag(served);
+    std::string oldEtag = nginxStyleEtag(served);
     const std::string newContent = randomBytes(kFileSize + 4096, 3);
     writeWholeFile(served, newContent);
-    ASSERT_NE(nginxEtag(served), oldEtag);
+    ASSERT_NE(nginxStyleEtag(served), oldEtag);
     leavePartial("changed.bin", oldContent.substr(0, kFileSize / 2), oldEtag);
 
     ASSERT_EQ(downloadPatchFile((prefix + "/changed.bin").c_str(), "/Player/"), 1) << gState.statusText;

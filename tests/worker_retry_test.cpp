@@ -30,16 +30,6 @@ std::string patterned(size_t size, unsigned seed) {
     return bytes;
 }
 
-// The test server's ETag under its "etag" and "short206" modes: nginx's form.
-std::string serverEtag(const std::string& path) {
-    struct _stat64 info;
-    if (_stat64(path.c_str(), &info) != 0) return "";
-    char etag[64];
-    snprintf(etag, sizeof etag, "\"%llx-%llx\"", static_cast<unsigned long long>(info.st_mtime),
-             static_cast<unsigned long long>(info.st_size));
-    return etag;
-}
-
 struct Download {
     std::string name;
     std::atomic<int> result{-1};
@@ -96,7 +86,7 @@ TEST_F(WorkerRetry, APartSurvivesRefusedConnectionsAndServerErrorsAndIsResumedAf
         SCOPED_TRACE(blip);
         std::string leaf = std::string("blip-") + blip + ".bin";
         std::string path = serve(leaf, body, "etag");
-        std::string etag = serverEtag(path);
+        std::string etag = nginxStyleEtag(path);
         ASSERT_FALSE(etag.empty());
         leavePart(leaf, held, etag);
         writeWholeFile(local(leaf), "old");
@@ -129,7 +119,7 @@ TEST_F(WorkerRetry, APartSurvivesRefusedConnectionsAndServerErrorsAndIsResumedAf
 TEST_F(WorkerRetry, APartialAnswerShortOfTheFileIsNeverInstalledAndTheLastTrySaysSo) {
     const std::string body = patterned(kBodySize, 7);
     std::string path = serve("short.bin", body, "short206");
-    leavePart("short.bin", body.substr(0, kHeld), serverEtag(path));
+    leavePart("short.bin", body.substr(0, kHeld), nginxStyleEtag(path));
     writeWholeFile(local("short.bin"), "old");
     gState.buttonState[0] = 0;
     EXPECT_EQ(downloadPatchFile(name("short.bin").c_str(), "/Player/"), 0);
@@ -147,7 +137,7 @@ TEST_F(WorkerRetry, APartialAnswerShortOfTheFileIsNeverInstalledAndTheLastTrySay
 TEST_F(WorkerRetry, WhenThePartStartsOverItsValidatorNamesTheNewFileBeforeItsBytesArrive) {
     const std::string body = patterned(kBodySize, 5);
     std::string path = serve("replaced.bin", body, "etag slow");
-    const std::string etag = serverEtag(path);
+    const std::string etag = nginxStyleEtag(path);
     const std::string oldValidator = "\"old-file-validator\"";
     leavePart("replaced.bin", patterned(kHeld, 4), oldValidator);
 

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -16,6 +18,17 @@
 #include "support/temp_folder.h"
 
 const std::string kPlayerDir = std::string(VYR_TEST_WWW_DIR) + "/Setup/live/StandaloneWindows64/Player/";
+
+// nginx's ETag of a static file, which the test server's "etag" and "short206" modes copy:
+// modification time and size in hex.
+inline std::string nginxStyleEtag(const std::string& path) {
+    struct _stat64 info;
+    if (_stat64(path.c_str(), &info) != 0) return "";
+    char etag[64];
+    snprintf(etag, sizeof etag, "\"%llx-%llx\"", static_cast<unsigned long long>(info.st_mtime),
+             static_cast<unsigned long long>(info.st_size));
+    return etag;
+}
 
 inline bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
