@@ -3,6 +3,7 @@
 vyr_unit_test(path_check_test SOURCES path_check_test.cpp)
 vyr_unit_test(worker_progress_test SOURCES worker_progress_test.cpp)
 vyr_unit_test(patch_index_test SOURCES patch_index_test.cpp)
+vyr_unit_test(delta_list_test SOURCES delta_list_test.cpp)
 vyr_unit_test(zip_directory_test SOURCES zip_directory_test.cpp)
 
 if(WIN32)

@@ -26,8 +26,33 @@ bool startsWith(const char* line, size_t length, const char* word) {
     return length >= wordLength && memcmp(line, word, wordLength) == 0;
 }
 
+// "file <hex> <size> <path>"; the path is the rest of the line.
+bool parseFileLine(const char* line, size_t length, PatchIndexFile* file) {
+    const char* p = line + strlen(kFileWord);
+    const char* end = line + length;
+    if (end - p < 2 * kSha256Size + 1 || p[2 * kSha256Size] != ' ') return false;
+    if (!parseHex(p, 2 * kSha256Size, file->sha256, kSha256Size)) return false;
+    p += 2 * kSha256Size + 1;
+    const char* sizeEnd = static_cast<const char*>(memchr(p, ' ', static_cast<size_t>(end - p)));
+    if (sizeEnd == nullptr || !parseIndexSize(p, static_cast<size_t>(sizeEnd - p), &file->size)) return false;
+    const char* path = sizeEnd + 1;
+    size_t pathLength = static_cast<size_t>(end - path);
+    if (!isIndexPath(path, pathLength)) return false;
+    memcpy(file->path, path, pathLength);
+    file->path[pathLength] = '\0';
+    return true;
+}
+
+bool hasPath(const std::vector<PatchIndexFile>& files, const char* path) {
+    for (const PatchIndexFile& f : files)
+        if (strcmp(f.path, path) == 0) return true;
+    return false;
+}
+
+}  // namespace
+
 // A plain decimal number: digits only, no sign, no leading zero unless it is "0", below 2^63.
-bool parseSize(const char* text, size_t length, uint64_t* size) {
+bool parseIndexSize(const char* text, size_t length, uint64_t* size) {
     if (length == 0 || length > 19 || (length > 1 && text[0] == '0')) return false;
     uint64_t value = 0;
     for (size_t i = 0; i < length; ++i) {
@@ -47,31 +72,6 @@ bool isIndexPath(const char* path, size_t length) {
     if (strchr(copy, '\\') != nullptr || copy[length - 1] == '/') return false;
     return isSafeRelativePath(copy);
 }
-
-// "file <hex> <size> <path>"; the path is the rest of the line.
-bool parseFileLine(const char* line, size_t length, PatchIndexFile* file) {
-    const char* p = line + strlen(kFileWord);
-    const char* end = line + length;
-    if (end - p < 2 * kSha256Size + 1 || p[2 * kSha256Size] != ' ') return false;
-    if (!parseHex(p, 2 * kSha256Size, file->sha256, kSha256Size)) return false;
-    p += 2 * kSha256Size + 1;
-    const char* sizeEnd = static_cast<const char*>(memchr(p, ' ', static_cast<size_t>(end - p)));
-    if (sizeEnd == nullptr || !parseSize(p, static_cast<size_t>(sizeEnd - p), &file->size)) return false;
-    const char* path = sizeEnd + 1;
-    size_t pathLength = static_cast<size_t>(end - path);
-    if (!isIndexPath(path, pathLength)) return false;
-    memcpy(file->path, path, pathLength);
-    file->path[pathLength] = '\0';
-    return true;
-}
-
-bool hasPath(const std::vector<PatchIndexFile>& files, const char* path) {
-    for (const PatchIndexFile& f : files)
-        if (strcmp(f.path, path) == 0) return true;
-    return false;
-}
-
-}  // namespace
 
 bool parseHex(const char* text, size_t length, uint8_t* bytes, size_t count) {
     if (length != 2 * count) return false;

@@ -51,6 +51,11 @@ std::string formatPatchIndexBody(const uint8_t manifestSha256[kSha256Size], std:
 // The closing line, "signature <128 hex>\n".
 std::string formatSignatureLine(const uint8_t signature[kP256SignatureSize]);
 
+// The field rules the signed lists share: a size is a plain decimal (no sign, no leading zero) below
+// 2^63; a path uses "/", does not end in one, holds no "\" and passes the launcher's path rule.
+bool parseIndexSize(const char* text, size_t length, uint64_t* size);
+bool isIndexPath(const char* path, size_t length);
+
 // Lower-case hex only: exactly 2 * count characters.
 bool parseHex(const char* text, size_t length, uint8_t* bytes, size_t count);
 void formatHex(const uint8_t* bytes, size_t count, char* text);  // writes 2 * count characters and a NUL

@@ -31,17 +31,6 @@ bool readWholeFile(const char* path, std::vector<char>* bytes) {
     return whole;
 }
 
-bool fetchIndexText(const char* baseUrl, const char* localIndexFile, std::vector<char>* text) {
-    // The tick keeps caches between us and the server from answering with an old copy.
-    char url[kIndexUrlSize];
-    int length = snprintf(url, sizeof url, "%s/PatchIndex.txt?tick=%u", baseUrl, static_cast<unsigned>(timeGetTime()));
-    if (length < 0 || length >= static_cast<int>(sizeof url)) return false;
-    bool fetched = downloadToFile(url, localIndexFile, 1, nullptr, 0, nullptr) == kTransferOk;
-    bool read = fetched && readWholeFile(localIndexFile, text);
-    DeleteFileA(localIndexFile);
-    return read;
-}
-
 bool manifestMatches(const char* localManifest, const PatchIndex& index) {
     uint64_t size = 0;
     uint8_t digest[kSha256Size];
@@ -49,6 +38,17 @@ bool manifestMatches(const char* localManifest, const PatchIndex& index) {
 }
 
 }  // namespace
+
+bool fetchSignedListText(const char* baseUrl, const char* name, const char* localFile, std::vector<char>* text) {
+    // The tick keeps caches between us and the server from answering with an old copy.
+    char url[kIndexUrlSize];
+    int length = snprintf(url, sizeof url, "%s/%s?tick=%u", baseUrl, name, static_cast<unsigned>(timeGetTime()));
+    if (length < 0 || length >= static_cast<int>(sizeof url)) return false;
+    bool fetched = downloadToFile(url, localFile, 1, nullptr, 0, nullptr) == kTransferOk;
+    bool read = fetched && readWholeFile(localFile, text);
+    DeleteFileA(localFile);
+    return read;
+}
 
 bool patchIndexRequired() {
     uint8_t key[kP256PublicKeySize];
@@ -60,7 +60,7 @@ IndexLoad loadPatchIndex(const char* baseUrl, const char* localIndexFile, const 
     uint8_t key[kP256PublicKeySize];
     if (!builtInPatchPublicKey(key)) return IndexLoad::NotRequired;
     std::vector<char> text;
-    if (!fetchIndexText(baseUrl, localIndexFile, &text)) return IndexLoad::Unfetchable;
+    if (!fetchSignedListText(baseUrl, "PatchIndex.txt", localIndexFile, &text)) return IndexLoad::Unfetchable;
     if (!verifyPatchIndexText(text.data(), text.size(), key, &runIndex)) return IndexLoad::Refused;
     if (localManifest != nullptr && !manifestMatches(localManifest, runIndex)) return IndexLoad::ManifestMismatch;
     runIndexLoaded = true;

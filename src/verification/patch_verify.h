@@ -2,6 +2,7 @@
 // carries, and kept for the run so every downloaded file can be held to its line.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "formats/patch_index.h"
 
@@ -18,6 +19,10 @@ enum class IndexLoad { Verified, NotRequired, Unfetchable, Refused, ManifestMism
 IndexLoad loadPatchIndex(const char* baseUrl, const char* localIndexFile, const char* localManifest);
 
 inline bool indexLoadSucceeded(IndexLoad load) { return load == IndexLoad::Verified || load == IndexLoad::NotRequired; }
+
+// Fetches <baseUrl>/<name> (a signed list beside the manifest, bypassing caches) through `localFile`,
+// which is removed afterwards; false when it cannot be fetched whole or is too large for a list.
+bool fetchSignedListText(const char* baseUrl, const char* name, const char* localFile, std::vector<char>* text);
 
 // The line a downloaded file must match: nullptr when no index is required, or when the path has no
 // line (then *missing is set).
