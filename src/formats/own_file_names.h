@@ -10,6 +10,9 @@ const char kConfig[] = "config";
 const char kConfigTemp[] = "config.tmp";
 const char kManifestCopy[] = "update.dat";
 const char kIndexCopy[] = "update.idx";
+// The record of the last verification of the game's files, beside config and written like it.
+const char kVerifyRecord[] = "verify.dat";
+const char kVerifyRecordTemp[] = "verify.tmp";
 const char kUpdaterExe[] = "Updater.exe";
 // Appended to a target's name while it is being written.
 const char kDownloadSuffix[] = ".download";
