@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "deltas/delta_decode.h"
@@ -72,21 +73,66 @@ bool roomForPart(const wchar_t* partPath, uint64_t targetSize) {
     return available.QuadPart >= targetSize + static_cast<uint64_t>(kFreeSpaceMargin);
 }
 
-// The hash follows the decoder block by block, while the block is still in the cache.
-struct HashingProgress {
+// Hashing serially would cost about as long as decoding; a second thread follows the decoder's
+// output block by block instead, while the block is still in the cache.
+struct HashFollower {
     const DeltaApplyRequest* request;
     const uint8_t* output;
-    size_t hashed;
-    Sha256Stream stream;
-    bool ok;
+    std::atomic<size_t> written{0};
+    std::atomic<bool> decodingEnded{false};
+    HANDLE moreOutput = nullptr;  // auto-reset: set after every block and at the end
+    Sha256Stream stream{};
+    bool hashing = false;
+    size_t hashed = 0;
 };
 
-void hashNewOutput(void* context, size_t written) {
-    HashingProgress* state = static_cast<HashingProgress*>(context);
-    if (state->ok) state->ok = addSha256(&state->stream, state->output + state->hashed, written - state->hashed);
-    state->hashed = written;
-    const DeltaApplyRequest& request = *state->request;
+// On the decoding thread.
+void publishOutput(void* context, size_t written) {
+    HashFollower* follower = static_cast<HashFollower*>(context);
+    follower->written.store(written, std::memory_order_release);
+    SetEvent(follower->moreOutput);
+    const DeltaApplyRequest& request = *follower->request;
     if (request.progress) request.progress(request.context, written, request.targetSize);
+}
+
+// Runs until the decoder has ended and all it wrote is hashed; on the decoding thread itself, after
+// the decoder, when no second thread could be started.
+DWORD WINAPI hashFollowingOutput(void* context) {
+    HashFollower* follower = static_cast<HashFollower*>(context);
+    for (;;) {
+        bool ended = follower->decodingEnded.load(std::memory_order_acquire);  // before `written`: then final
+        size_t written = follower->written.load(std::memory_order_acquire);
+        if (written > follower->hashed) {
+            size_t size = written - follower->hashed < kHashChunkSize ? written - follower->hashed : kHashChunkSize;
+            if (follower->hashing)
+                follower->hashing = addSha256(&follower->stream, follower->output + follower->hashed, size);
+            follower->hashed += size;
+        } else if (ended) {
+            return 0;
+        } else {
+            WaitForSingleObject(follower->moreOutput, INFINITE);
+        }
+    }
+}
+
+// Decodes while the follower hashes; true when all of the output was hashed into *digest.
+DeltaDecode decodeAndHash(const DeltaDecodeRequest& decodeRequest, HashFollower* follower, bool* hashed,
+                          uint8_t digest[kSha256Size]) {
+    follower->hashing = beginSha256(&follower->stream);
+    HANDLE thread = CreateThread(nullptr, 0, hashFollowingOutput, follower, 0, nullptr);
+    DeltaDecode decoded = decodeDeltaPayload(decodeRequest);
+    follower->decodingEnded.store(true, std::memory_order_release);
+    SetEvent(follower->moreOutput);
+    if (thread) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    } else {
+        hashFollowingOutput(follower);
+    }
+    *hashed = follower->hashing && follower->hashed == decodeRequest.targetSize &&
+              finishSha256(&follower->stream, digest);
+    if (!follower->hashing) abandonSha256(&follower->stream);
+    return decoded;
 }
 
 // The part file, open for writing and mapped at its final size.
@@ -129,14 +175,20 @@ DeltaApply decodeIntoPart(const DeltaApplyRequest& request, const MappedFile& ba
         flushAndClosePart(&part, 0);
         return DeltaApply::WriteFailed;
     }
-    HashingProgress hashing{&request, part.view, 0, {}, false};
-    hashing.ok = beginSha256(&hashing.stream);
+    HashFollower follower;
+    follower.request = &request;
+    follower.output = part.view;
+    follower.moreOutput = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (follower.moreOutput == nullptr) {
+        flushAndClosePart(&part, 0);
+        return DeltaApply::TooLarge;
+    }
     DeltaDecodeRequest decode{base.view, static_cast<size_t>(base.size), payload.view,
-                              static_cast<size_t>(payload.size), part.view, targetSize, hashNewOutput, &hashing};
-    DeltaDecode decoded = decodeDeltaPayload(decode);
+                              static_cast<size_t>(payload.size), part.view, targetSize, publishOutput, &follower};
+    bool hashed = false;
     uint8_t digest[kSha256Size];
-    bool hashed = hashing.ok && finishSha256(&hashing.stream, digest);
-    if (!hashing.ok) abandonSha256(&hashing.stream);
+    DeltaDecode decoded = decodeAndHash(decode, &follower, &hashed, digest);
+    CloseHandle(follower.moreOutput);
     bool flushed = flushAndClosePart(&part, targetSize);
     if (decoded == DeltaDecode::OutOfMemory) return DeltaApply::TooLarge;
     if (decoded != DeltaDecode::Done) return DeltaApply::Corrupt;
