@@ -53,4 +53,8 @@ if(WIN32)
   vyr_e2e_test(e2e_updater_faults e2e/test_updater_faults.py)
   set_tests_properties(e2e_updater_faults PROPERTIES RESOURCE_LOCK "desktop;installer_registry" RUN_SERIAL TRUE
                        TIMEOUT 600)
+  # The launcher through a delta made by the zstd command line, and the whole file when it does not fit.
+  vyr_e2e_test(e2e_updater_delta e2e/test_updater_delta.py)
+  set_tests_properties(e2e_updater_delta PROPERTIES RESOURCE_LOCK "desktop;installer_registry" RUN_SERIAL TRUE
+                       TIMEOUT 600)
 endif()

@@ -8,6 +8,7 @@
 
 #include "update/launcher_swap.h"
 #include "update/version_check.h"
+#include "updater/updater_delta.h"
 #include "updater/updater_steps.h"
 #include "updater/updater_texts.h"
 
@@ -101,6 +102,24 @@ bool fetchInto(const Folder& folder, const UpdaterCommand& command, const char* 
     return false;
 }
 
+// Through a delta from the installed launcher when the signed lists offer one, else whole.
+bool fetchNewLauncher(const Folder& folder, const UpdaterCommand& command, const UpdaterUi& ui,
+                      char (&download)[kPathSize], UpdaterOutcome* outcome) {
+    ui.status(updater_text::kDownloadingLauncher);
+    bool cancelledDelta = false;
+    if (fetchLauncherThroughDelta(command.baseUrl, folder.path, folder.launcher, folder.download, &ui.fetch,
+                                  &cancelledDelta)) {
+        snprintf(download, sizeof download, "%s", folder.download);
+        return true;
+    }
+    if (cancelledDelta) {
+        fail(outcome, kUpdaterCancelled, "");
+        return false;
+    }
+    return fetchInto(folder, command, updater_file::kLauncherUrlPath, updater_file::kLauncherDownload,
+                     "The new launcher", ui, download, outcome);
+}
+
 void startLauncher(const Folder& folder, const UpdaterUi& ui, UpdaterOutcome* outcome) {
     ui.status(updater_text::kStartingLauncher);
     DWORD error = 0;
@@ -143,12 +162,8 @@ void startSwappedLauncher(const Folder& folder, const UpdaterUi& ui, UpdaterOutc
 void updateLauncher(const Folder& folder, const UpdaterCommand& command, const UpdaterUi& ui,
                     UpdaterOutcome* outcome) {
     if (!waitForLauncherEnd(command.processId, folder.launcher, ui)) return fail(outcome, kUpdaterCancelled, "");
-    ui.status(updater_text::kDownloadingLauncher);
     char download[kPathSize];
-    if (!fetchInto(folder, command, updater_file::kLauncherUrlPath, updater_file::kLauncherDownload,
-                   "The new launcher", ui, download, outcome)) {
-        return;
-    }
+    if (!fetchNewLauncher(folder, command, ui, download, outcome)) return;
     ui.status(updater_text::kCheckingDownload);
     bool ready = isExpectedLauncher(download, command.version, outcome);
     if (ready && cancelled(ui)) {

@@ -71,5 +71,8 @@ const char kLauncherDownload[] = "VYRLauncher.download.exe";
 const char kLauncherBackup[] = "VYRLauncher.old.exe";
 const char kInstallerDownload[] = "NorvaneSetup.download.exe";
 const char kIndexDownload[] = "PatchIndex.download.txt";
+const char kDeltaListDownload[] = "PatchDeltas.download.txt";
+// The payload a delta path downloads, named like every payload beside its target.
+const char kLauncherDelta[] = "VYRLauncher.exe.vyr-delta";
 
 }  // namespace updater_file
