@@ -90,7 +90,7 @@ struct HashFollower {
 void publishOutput(void* context, size_t written) {
     HashFollower* follower = static_cast<HashFollower*>(context);
     follower->written.store(written, std::memory_order_release);
-    SetEvent(follower->moreOutput);
+    if (follower->moreOutput) SetEvent(follower->moreOutput);
     const DeltaApplyRequest& request = *follower->request;
     if (request.progress) request.progress(request.context, written, request.targetSize);
 }
@@ -119,11 +119,12 @@ DWORD WINAPI hashFollowingOutput(void* context) {
 DeltaDecode decodeAndHash(const DeltaDecodeRequest& decodeRequest, HashFollower* follower, bool* hashed,
                           uint8_t digest[kSha256Size]) {
     follower->hashing = beginSha256(&follower->stream);
-    HANDLE thread = CreateThread(nullptr, 0, hashFollowingOutput, follower, 0, nullptr);
+    HANDLE thread =
+        follower->moreOutput ? CreateThread(nullptr, 0, hashFollowingOutput, follower, 0, nullptr) : nullptr;
     DeltaDecode decoded = decodeDeltaPayload(decodeRequest);
     follower->decodingEnded.store(true, std::memory_order_release);
-    SetEvent(follower->moreOutput);
     if (thread) {
+        SetEvent(follower->moreOutput);
         WaitForSingleObject(thread, INFINITE);
         CloseHandle(thread);
     } else {
@@ -179,16 +180,12 @@ DeltaApply decodeIntoPart(const DeltaApplyRequest& request, const MappedFile& ba
     follower.request = &request;
     follower.output = part.view;
     follower.moreOutput = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (follower.moreOutput == nullptr) {
-        flushAndClosePart(&part, 0);
-        return DeltaApply::TooLarge;
-    }
     DeltaDecodeRequest decode{base.view, static_cast<size_t>(base.size), payload.view,
                               static_cast<size_t>(payload.size), part.view, targetSize, publishOutput, &follower};
     bool hashed = false;
     uint8_t digest[kSha256Size];
     DeltaDecode decoded = decodeAndHash(decode, &follower, &hashed, digest);
-    CloseHandle(follower.moreOutput);
+    if (follower.moreOutput) CloseHandle(follower.moreOutput);
     bool flushed = flushAndClosePart(&part, targetSize);
     if (decoded == DeltaDecode::OutOfMemory) return DeltaApply::TooLarge;
     if (decoded != DeltaDecode::Done) return DeltaApply::Corrupt;
