@@ -33,6 +33,10 @@ int main(int argc, char** argv) {
     uint64_t size = strtoull(argv[4], nullptr, 10);
     const char* base = argv[1][0] == '-' && argv[1][1] == '\0' ? nullptr : argv[1];
     DeltaApplyRequest request{base, argv[2], argv[3], size, digest, nullptr, nullptr};
+    // What the process holds before it applies: Wine's and the runtime's own pages, not the apply's.
+    PROCESS_MEMORY_COUNTERS before{};
+    before.cb = sizeof before;
+    GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof before);
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
@@ -49,9 +53,11 @@ int main(int argc, char** argv) {
     memory.cb = sizeof memory;
     GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
     // Read after the hash pass, which reads through a small buffer and so does not move the peaks.
-    printf("result %d\nseconds %.4f\nbytes %llu\npeak_pagefile %llu\npeak_working_set %llu\nhash_seconds %.4f\n",
+    printf("result %d\nseconds %.4f\nbytes %llu\npeak_pagefile %llu\npeak_working_set %llu\nhash_seconds %.4f\n"
+           "working_set_before %llu\n",
            static_cast<int>(result), seconds, static_cast<unsigned long long>(size),
            static_cast<unsigned long long>(memory.PeakPagefileUsage),
-           static_cast<unsigned long long>(memory.PeakWorkingSetSize), hashSeconds);
+           static_cast<unsigned long long>(memory.PeakWorkingSetSize), hashSeconds,
+           static_cast<unsigned long long>(before.WorkingSetSize));
     return result == DeltaApply::Done && hashed && memcmp(again, digest, kSha256Size) == 0 ? 0 : 1;
 }
