@@ -14,7 +14,8 @@
 
 namespace {
 
-enum { kWidePathSize = 32768 };
+// The programs keep paths in fields of a few hundred bytes; UTF-8 never gives more wide characters than bytes.
+enum { kWidePathSize = 1024 };
 const DWORD kHashChunkSize = 1 << 20;
 
 struct WidePath {
@@ -159,6 +160,7 @@ bool createPart(const wchar_t* path, uint64_t size, PartFile* part) {
 
 // Done only once the bytes are on the disk: the caller renames the part over the target next.
 bool flushAndClosePart(PartFile* part, size_t size) {
+    if (part->file == INVALID_HANDLE_VALUE) return false;
     bool ok = part->view == nullptr || FlushViewOfFile(part->view, size);
     if (part->view) UnmapViewOfFile(part->view);
     if (part->mapping) CloseHandle(part->mapping);
@@ -173,8 +175,9 @@ DeltaApply decodeIntoPart(const DeltaApplyRequest& request, const MappedFile& ba
     size_t targetSize = static_cast<size_t>(request.targetSize);
     PartFile part;
     if (!createPart(partPath, request.targetSize, &part)) {
+        DWORD error = GetLastError();
         flushAndClosePart(&part, 0);
-        return DeltaApply::WriteFailed;
+        return error == ERROR_NOT_ENOUGH_MEMORY ? DeltaApply::TooLarge : DeltaApply::WriteFailed;
     }
     HashFollower follower;
     follower.request = &request;
