@@ -264,6 +264,48 @@ class PublishToolTests(unittest.TestCase):
         self.assertEqual(sorted(later[10003][2]), ["Bin/engine.dll"])
         self.run_tool("verify", "--www", self.www, "--public", public)
 
+    def test_verify_finds_blocks_that_do_not_rebuild_their_archive(self):
+        words = [b"alpha ", b"beta ", b"gamma ", b"\n"]
+        rng = random.Random(7)
+        engine = b"".join(rng.choice(words) for _ in range(100000))
+        a = self.build("A", {"engine.dll": engine, "gone.dat": "old"})
+        b = self.build("B", {"engine.dll": engine[:1000] + b"fix" + engine[1000:], "new.dat": os.urandom(3000)})
+        c = self.build("C", {"engine.dll": engine[:2000] + b"fix" + engine[2000:], "new.dat": read(os.path.join(b, "new.dat")),
+                             "Empty": None})
+        self.release(a, b, 10002, signed=False, extra=["--unsigned"])
+        # A new empty folder cannot come from the list: that step has no block, and says so.
+        self.assertIn("Empty/ is a folder", self.release(b, c, 10003, signed=False, extra=["--unsigned"]).stdout)
+        d = self.build("D", {"engine.dll": engine[:3000] + b"fix" + engine[3000:],
+                             "new.dat": read(os.path.join(b, "new.dat"))})
+        self.release(c, d, 10004, signed=False, extra=["--unsigned"])
+        list_path = os.path.join(self.www, "PatchDeltas.txt")
+        good = read(list_path)
+        steps, _, _, _ = parse_delta_list(good)
+        self.assertEqual(sorted(steps), [10002, 10004])
+        self.assertEqual(steps[10004][2]["engine.dll"]["kind"], "delta")
+        self.run_tool("verify", "--www", self.www)
+        new_whole = steps[10002][2]["new.dat"]
+        engine_delta = steps[10004][2]["engine.dll"]
+        delete_line = [line for line in good.decode().splitlines(True) if line.endswith(" delete.txt\n")][0]
+        damages = {
+            # A delta whose payload decodes (with its base from Patch10003.zip) to other bytes than its target.
+            "decodes to other bytes": good.replace(
+                " ".join([engine_delta["payload_hex"], engine_delta["payload_size"], engine_delta["payload"]]).encode(),
+                " ".join([new_whole["payload_hex"], new_whole["payload_size"], new_whole["payload"]]).encode()),
+            "delete.txt: in Patch10002.zip but not in the delta list": good.replace(delete_line.encode(), b""),
+            "(a block of another release)": good.replace(steps[10004][0].encode(), b"0" * 64),
+        }
+        for expected, damaged in damages.items():
+            with self.subTest(expected=expected):
+                self.assertNotEqual(damaged, good)
+                write(list_path, damaged)
+                self.assertIn(expected, self.run_tool("verify", "--www", self.www, expect=1).stderr)
+        # A list that cannot be read stops the next release before anything is written.
+        write(list_path, b"VYR-PATCH-DELTAS 1\nnonsense\n")
+        before = self.served()
+        self.assertIn("PatchDeltas.txt", self.release(d, a, 10005, signed=False, extra=["--unsigned"], expect=1).stderr)
+        self.assertEqual(self.served(), before)
+
     def test_keys_are_written_whole_with_mode_0600_and_readable_keys_are_refused(self):
         def limited_writes():
             signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
