@@ -4,7 +4,11 @@
 // unpacking the archive leaves.
 #include "publish/delta_publish.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -41,15 +45,35 @@ bool readBytes(const std::string& path, DeltaBytes* bytes) {
     return !in.bad();
 }
 
-// Payloads are named by their hash, so one already there with that name holds these very bytes.
+// Payloads are named by their hash, so one already there with that name holds these very bytes. They
+// are flushed all at once before the list that names them (a release may hold tens of thousands).
 bool placePayload(const std::string& www, const std::string& path, const DeltaBytes& payload, std::string* error) {
-    std::string full = www + "/" + path, temporary;
+    std::string full = www + "/" + path;
     uint8_t have[kSha256Size], want[kSha256Size];
     uint64_t size = 0;
     sha256(payload.data(), payload.size(), want);
     if (sha256File(full, have, &size) && size == payload.size() && memcmp(have, want, kSha256Size) == 0) return true;
-    return writeTemporary(full, std::string(payload.begin(), payload.end()), &temporary, error) &&
-           replaceFileWith(full, temporary, error);
+    std::error_code status;
+    fs::create_directories(fs::path(full).parent_path(), status);
+    std::string temporary = temporaryPathFor(full);
+    FILE* file = fopen(temporary.c_str(), "wb");
+    bool written = file != nullptr && fwrite(payload.data(), 1, payload.size(), file) == payload.size();
+    if (file != nullptr && fclose(file) != 0) written = false;
+    if (!written) {
+        *error = "cannot write " + temporary + ": " + strerror(errno);
+        unlink(temporary.c_str());
+        return false;
+    }
+    return replaceFileWith(full, temporary, error);
+}
+
+// Everything written below www so far reaches the disk before the list that vouches for it.
+bool flushServedFolder(const std::string& www, std::string* error) {
+    int folder = open(www.c_str(), O_RDONLY | O_DIRECTORY);
+    bool flushed = folder >= 0 && syncfs(folder) == 0;
+    if (!flushed) *error = "cannot flush " + www + ": " + strerror(errno);
+    if (folder >= 0) close(folder);
+    return flushed;
 }
 
 // Makes, checks and places one payload; fills the entry's payload fields.
@@ -223,5 +247,6 @@ bool publishDeltaList(const std::string& www, const DeltaList& list, const std::
         return false;
     }
     std::string path = www + "/" + kDeltaListName;
-    return writeTemporary(path, text, &temporary, error) && replaceFileWith(path, temporary, error);
+    return flushServedFolder(www, error) && writeTemporary(path, text, &temporary, error) &&
+           replaceFileWith(path, temporary, error);
 }
