@@ -14,7 +14,8 @@ const char* const kTopLevelNames[] = {
     updater_file::kLauncher,     own_file::kUpdaterExe,          updater_file::kLauncherDownload,
     updater_file::kLauncherBackup, updater_file::kInstallerDownload, updater_file::kIndexDownload};
 // Suffixes of files written beside their target anywhere in the folder.
-const char* const kWorkSuffixes[] = {own_file::kDownloadSuffix, own_file::kValidatorSuffix, own_file::kPartSuffix};
+const char* const kWorkSuffixes[] = {own_file::kDownloadSuffix, own_file::kValidatorSuffix, own_file::kPartSuffix,
+                                     own_file::kDeltaSuffix};
 
 char foldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
