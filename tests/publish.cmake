@@ -3,7 +3,7 @@
 if(NOT WIN32)
   add_test(NAME publish_tool COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/publish/test_publish_tool.py
            --tool $<TARGET_FILE:vyr-publish>)
-  set_tests_properties(publish_tool PROPERTIES TIMEOUT 240)
+  set_tests_properties(publish_tool PROPERTIES TIMEOUT 480)
 endif()
 
 if(WIN32)

@@ -77,7 +77,8 @@ TEST_F(Builds, NamesTheLauncherAndUpdaterKeepForThemselvesAreRefusedByName) {
     const char* const own[] = {"config", "CONFIG.TMP", "update.dat", "Update.idx", "VYRLauncher.exe", "Updater.exe",
                                "VYRLauncher.old.exe", "VYRLauncher.download.exe", "NorvaneSetup.download.exe",
                                "PatchIndex.download.txt", "Maps/big.map.download", "Maps/big.map.DOWNLOAD.validator",
-                               "Deep/er/table.dat.vyr-part", "Verify.DAT", "verify.tmp"};
+                               "Deep/er/table.dat.vyr-part", "Verify.DAT", "verify.tmp",
+                               "Bin/engine.dll.VYR-DELTA"};
     for (const char* name : own) {
         SCOPED_TRACE(name);
         EXPECT_NE(problemsOf({"game.dat"}, {"game.dat", name}).find(name), std::string::npos);

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
+#include <string>
 
 #include "formats/path_check.h"
 
@@ -89,17 +91,13 @@ bool parseStepLine(FieldReader* fields, DeltaStep* step) {
            memchr(field, ' ', length) == nullptr && copyPath(field, length, step->archiveName);
 }
 
-bool namesTarget(const DeltaStep& step, const char* target) {
-    for (const DeltaEntry& e : step.entries)
-        if (strcmp(e.targetPath, target) == 0) return true;
-    return false;
-}
-
 enum class Section { Start, Steps, Launcher, Signed };
 
 struct ListReader {
     DeltaList* list;
     Section section = Section::Start;
+    // The current step's targets: a block may list tens of thousands, too many to compare pairwise.
+    std::set<std::string> stepTargets;
 
     // One line between the header and the signature.
     bool readLine(const char* line, size_t length) {
@@ -118,6 +116,7 @@ struct ListReader {
         if (section == Section::Launcher || !parseStepLine(fields, &step)) return false;
         if (!list->steps.empty() && step.version <= list->steps.back().version) return false;
         list->steps.push_back(step);
+        stepTargets.clear();
         section = Section::Steps;
         return true;
     }
@@ -126,7 +125,7 @@ struct ListReader {
         entry.hasBase = hasBase;
         if (section != Section::Steps) return false;
         if (hasBase && !fields->hash(entry.baseSha256)) return false;
-        if (!parseEntryFields(fields, true, &entry) || namesTarget(list->steps.back(), entry.targetPath)) return false;
+        if (!parseEntryFields(fields, true, &entry) || !stepTargets.insert(entry.targetPath).second) return false;
         list->steps.back().entries.push_back(entry);
         return true;
     }
@@ -167,7 +166,7 @@ bool parseDeltaList(const char* text, size_t length, DeltaList* list, IndexSigna
     list->steps.clear();
     list->launcherDeltas.clear();
     list->isSigned = false;
-    ListReader reader{list};
+    ListReader reader{list, Section::Start, {}};
     size_t position = 0;
     bool first = true;
     while (position < length) {

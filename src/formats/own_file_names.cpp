@@ -15,7 +15,8 @@ const char* const kTopLevelNames[] = {
     updater_file::kLauncherBackup, updater_file::kInstallerDownload, updater_file::kIndexDownload,
     updater_file::kDeltaListDownload, updater_file::kLauncherDelta};
 // Suffixes of files written beside their target anywhere in the folder.
-const char* const kWorkSuffixes[] = {own_file::kDownloadSuffix, own_file::kValidatorSuffix, own_file::kPartSuffix};
+const char* const kWorkSuffixes[] = {own_file::kDownloadSuffix, own_file::kValidatorSuffix, own_file::kPartSuffix,
+                                     own_file::kDeltaSuffix};
 
 char foldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 

@@ -18,6 +18,8 @@ const char kUpdaterExe[] = "Updater.exe";
 const char kDownloadSuffix[] = ".download";
 const char kValidatorSuffix[] = ".download.validator";
 const char kPartSuffix[] = ".vyr-part";
+// A downloaded delta list payload, kept beside the file it rebuilds until that file is in place.
+const char kDeltaSuffix[] = ".vyr-delta";
 
 }  // namespace own_file
 

@@ -7,6 +7,7 @@
 #include <zip.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -256,7 +257,52 @@ std::string checkCurrentEntry(unzFile archive, std::vector<unsigned char>* buffe
     return closed == UNZ_OK ? std::string() : std::string(name) + ": cannot be closed";
 }
 
+// The current entry's information and, when `data` is given, its inflated bytes (CRC checked on close).
+bool readCurrentEntry(unzFile archive, ArchiveEntryInfo* entry, std::vector<uint8_t>* data) {
+    unz_file_info64 info;
+    char name[kNameBufferSize];
+    if (unzGetCurrentFileInfo64(archive, &info, name, sizeof name, nullptr, 0, nullptr, 0) != UNZ_OK) return false;
+    entry->name = name;
+    entry->size = info.uncompressed_size;
+    entry->packedSize = info.compressed_size;
+    if (data == nullptr) return true;
+    data->resize(info.uncompressed_size);
+    if (unzOpenCurrentFile(archive) != UNZ_OK) return false;
+    size_t at = 0;
+    int read = 0;
+    while (at < data->size() && (read = unzReadCurrentFile(archive, data->data() + at,
+                                                           static_cast<unsigned>(std::min<size_t>(data->size() - at, 1u << 30)))) > 0)
+        at += static_cast<size_t>(read);
+    // minizip checks the CRC on closing once the recorded size has been read.
+    return unzCloseCurrentFile(archive) == UNZ_OK && read >= 0 && at == data->size();
+}
+
 }  // namespace
+
+bool readArchiveEntries(const std::string& zipPath, bool withData,
+                        const std::function<void(const ArchiveEntryInfo&, const std::vector<uint8_t>&)>& visit) {
+    unzFile archive = unzOpen64(zipPath.c_str());
+    if (archive == nullptr) return false;
+    std::vector<uint8_t> data;
+    ArchiveEntryInfo entry;
+    bool ok = true;
+    int at = unzGoToFirstFile(archive);
+    for (; ok && at == UNZ_OK; at = unzGoToNextFile(archive)) {
+        ok = readCurrentEntry(archive, &entry, withData ? &data : nullptr);
+        if (ok) visit(entry, data);
+    }
+    unzClose(archive);
+    return ok && at == UNZ_END_OF_LIST_OF_FILE;
+}
+
+bool readArchiveEntry(const std::string& zipPath, const std::string& name, std::vector<uint8_t>* data) {
+    unzFile archive = unzOpen64(zipPath.c_str());
+    if (archive == nullptr) return false;
+    ArchiveEntryInfo entry;
+    bool ok = unzLocateFile(archive, name.c_str(), 1) == UNZ_OK && readCurrentEntry(archive, &entry, data);
+    unzClose(archive);
+    return ok;
+}
 
 std::vector<std::string> checkReleaseArchive(const std::string& zipPath) {
     std::vector<std::string> problems;

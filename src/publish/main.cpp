@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "publish/archive_writer.h"
+#include "publish/delta_publish.h"
 #include "publish/release_plan.h"
 #include "publish/served_folder.h"
 #include "publish/signing.h"
@@ -213,6 +214,28 @@ void dropCutStep(const std::string& www, const std::string& versionText, Manifes
     contents->steps.pop_back();
 }
 
+bool deltaListServed(const std::string& www) {
+    std::error_code status;
+    return fs::exists(www + "/" + kDeltaListName, status);
+}
+
+// What a player with the previous build downloads: the block's payloads when they are smaller than
+// the archive, which the launcher then takes instead.
+void printDeltaSummary(const std::string& www, const DeltaList& deltas, int number, const std::string& archiveName) {
+    const DeltaStep* block = findDeltaStep(deltas, static_cast<uint32_t>(number));
+    if (block == nullptr) return;
+    uint64_t payloads = 0, deltaCount = 0;
+    for (const DeltaEntry& entry : block->entries) {
+        payloads += entry.payloadSize;
+        deltaCount += entry.hasBase ? 1 : 0;
+    }
+    std::error_code status;
+    uint64_t archive = fs::file_size(www + "/Player/" + archiveName, status);
+    printf("step %d: %zu payloads (%llu deltas), %llu bytes against the archive's %llu\n", number,
+           block->entries.size(), static_cast<unsigned long long>(deltaCount),
+           static_cast<unsigned long long>(payloads), static_cast<unsigned long long>(archive));
+}
+
 int runRelease(const Options& options) {
     const std::string www = options.at("www");
     std::string error;
@@ -234,6 +257,11 @@ int runRelease(const Options& options) {
     if (!scanned || !planRelease(oldTree, newTree, patchNamesWith(contents, archiveName), &plan, &problems))
         return failAll(problems);
 
+    DeltaList deltas;
+    bool listServed = deltaListServed(www);
+    if (!loadServedDeltaList(www, &deltas, &error)) return fail(error);
+    dropDeltaStep(&deltas, number);
+
     int previousMajor = manifestMajor(contents);
     VersionStep step;
     memset(&step, 0, sizeof step);
@@ -242,12 +270,21 @@ int runRelease(const Options& options) {
     if (carriesFiles) {
         snprintf(step.files[0], sizeof step.files[0], "%s", archiveName.c_str());
         step.fileCount = 1;
-        if (!writeArchiveInPlace(www, archiveName, newTree, plan, &error)) return fail(error);
+        std::string note;
+        if (!writeArchiveInPlace(www, archiveName, newTree, plan, &error) ||
+            !addStepDeltas(www, number, archiveName, oldTree, &deltas, &note, &error))
+            return fail(error);
+        if (!note.empty()) printf("step %d has no deltas: %s; its players take the archive\n", number, note.c_str());
     }
     contents.steps.push_back(step);
     if (!publishManifestAndIndex(www, contents, optionOr(options, "private"), &error)) return fail(error);
+    // Last: a run cut before this leaves the step without a block, and its players take the archive.
+    if ((listServed || findDeltaStep(deltas, number) != nullptr) &&
+        !publishDeltaList(www, deltas, optionOr(options, "private"), &error))
+        return fail(error + "; the step is published without deltas, its players take the archive");
     printf("step %d: shipped %zu, deleted %zu%s\n", number, plan.shipped.size(), plan.deleted.size(),
            carriesFiles ? (" in Player/" + archiveName).c_str() : "");
+    printDeltaSummary(www, deltas, number, archiveName);
     if (previousMajor >= 0 && previousMajor != gameMajorVersion(number))
         printf("major version %d: every player of major version %d now reads \"%s\" and must install the client "
                "anew\n",
@@ -308,6 +345,10 @@ int runPlaceFile(const Options& options, bool isLauncher) {
     if (isLauncher && !checkLauncherVersion(bytes, file, version, &error)) return fail(error);
     ManifestContents contents;
     if (!checkSigningChoice(www, options, &error) || !loadManifest(www, &contents, &error)) return fail(error);
+    DeltaList deltas;
+    bool listServed = deltaListServed(www);
+    if (isLauncher && (!loadServedDeltaList(www, &deltas, &error) || !addLauncherDelta(www, bytes, &deltas, &error)))
+        return fail(error);
     std::string target = www + "/" + (isLauncher ? updater_file::kLauncherUrlPath : updater_file::kInstallerUrlPath);
     // The file the index vouches for stays until the new manifest and index are in place.
     if (!keepPreviousOf(target, &error) || !replaceFileWithCopy(target, file, &error)) {
@@ -321,6 +362,9 @@ int runPlaceFile(const Options& options, bool isLauncher) {
         return fail(error);
     }
     dropPreviousOf(target);
+    if (isLauncher && (listServed || !deltas.launcherDeltas.empty()) &&
+        !publishDeltaList(www, deltas, optionOr(options, "private"), &error))
+        return fail(error + "; the launcher is published, Updater fetches it whole");
     return 0;
 }
 

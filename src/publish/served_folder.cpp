@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "publish/archive_writer.h"
+#include "publish/delta_publish.h"
 #include "publish/signing.h"
 #include "update/patch_progress.h"
 #include "formats/patch_index.h"
@@ -223,7 +224,8 @@ bool placeManifestAndIndex(const std::string& www, const std::string& manifestTe
     return true;
 }
 
-// Writes `data` into a flushed temporary file beside `path`, which stays where it is.
+}  // namespace
+
 bool writeTemporary(const std::string& path, const std::string& data, std::string* temporary, std::string* error) {
     std::error_code status;
     fs::create_directories(fs::path(path).parent_path(), status);
@@ -237,8 +239,6 @@ bool writeTemporary(const std::string& path, const std::string& data, std::strin
     }
     return written;
 }
-
-}  // namespace
 
 bool publishManifestAndIndex(const std::string& www, const ManifestContents& contents, const std::string& privateKey,
                              std::string* error) {
@@ -350,6 +350,7 @@ std::vector<std::string> verifyServedFolder(const std::string& www, const std::s
     }
     verifyIndexLines(www, index, &problems);
     verifyArchives(www, paths, &problems);
+    for (const std::string& problem : verifyDeltaList(www, contents, index, publicKeyHex)) problems.push_back(problem);
     reportLeftovers(www, &problems);
     return problems;
 }

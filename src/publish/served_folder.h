@@ -21,6 +21,8 @@ void dropPreviousOf(const std::string& path);
 bool replaceFileWith(const std::string& path, const std::string& temporary, std::string* error);
 // A temporary name beside `path`, removed by nobody but the rename.
 std::string temporaryPathFor(const std::string& path);
+// Writes `data` into a flushed temporary file beside `path` (creating its folder), which stays where it is.
+bool writeTemporary(const std::string& path, const std::string& data, std::string* temporary, std::string* error);
 
 // Rewrites the manifest and then the index of every file the manifest uses, signed with privateKey
 // unless it is empty. The manifest is read back through the launcher's reader before it replaces the

@@ -2,10 +2,12 @@
 """vyr-publish run on generated builds: what a release carries (compared by content, stored or deflated,
 the delete list), the manifest and the index it keeps, a signature
 openssl accepts, verify catching a tampered archive, a missing file and a wrong key, the launcher version
-check on real PE files, and every name the formats cannot carry refused with nothing published."""
+check on real PE files, and every name the formats cannot carry refused with nothing published. The delta
+list is read here with a parser of its own and its payloads decoded by the zstd command-line tool."""
 import argparse
 import hashlib
 import os
+import random
 import resource
 import signal
 import stat
@@ -32,6 +34,36 @@ def write(path, data):
 def read(path):
     with open(path, "rb") as f:
         return f.read()
+
+
+def parse_delta_list(text):
+    """{version: (archive hex, archive name, {target: line fields})}, launcher lines, signed body, r||s."""
+    body, found, signature = text.rpartition(b"\nsignature ")
+    body, signature = (body + b"\n", bytes.fromhex(signature.strip().decode())) if found else (text, None)
+    lines = body.decode().splitlines()
+    assert lines[0] == "VYR-PATCH-DELTAS 1", lines[0]
+    steps, launcher, current = {}, [], None
+    for line in lines[1:]:
+        kind = line.split(" ", 1)[0]
+        if kind == "step":
+            _, version, archive_hex, archive_name = line.split(" ", 3)
+            current = steps.setdefault(int(version), (archive_hex, archive_name, {}))[2]
+        elif kind in ("delta", "whole"):
+            fields = line.split(" ", 7 if kind == "delta" else 6)
+            entry = {"kind": kind, "base": fields[1] if kind == "delta" else None}
+            entry.update(zip(["target_hex", "size", "payload_hex", "payload_size", "payload", "target"],
+                             fields[-6:]))
+            current[entry["target"]] = entry
+        else:
+            assert kind == "launcher", line
+            launcher.append(line.split(" "))
+    return steps, launcher, body, signature
+
+
+def zstd_decode(payload_path, base_path=None):
+    """The payload decoded by the zstd tool, the way the issue's reference command reads it."""
+    args = ["zstd", "-d", "-c", "-q"] + (["--long=31", "--patch-from=" + base_path] if base_path else [])
+    return subprocess.run(args + [payload_path], check=True, capture_output=True).stdout
 
 
 class PublishToolTests(unittest.TestCase):
@@ -152,6 +184,127 @@ class PublishToolTests(unittest.TestCase):
         self.release(b, b, 10005, signed=False)  # an unsigned folder stays unsigned without asking
         self.assertNotIn("signature was not checked",
                          self.run_tool("verify", "--www", self.www, "--public", public, expect=1).stdout)
+
+    def check_openssl_signature(self, body, raw):
+        write(os.path.join(self.dir, "body"), body)
+        write(os.path.join(self.dir, "sig.der"), der_signature(raw))
+        subprocess.run(["openssl", "pkey", "-in", self.key, "-pubout", "-out", os.path.join(self.dir, "pub.pem")],
+                       check=True)
+        check = subprocess.run(["openssl", "dgst", "-sha256", "-verify", os.path.join(self.dir, "pub.pem"),
+                                "-signature", os.path.join(self.dir, "sig.der"), os.path.join(self.dir, "body")],
+                               capture_output=True, text=True)
+        self.assertEqual(check.stdout.strip(), "Verified OK", check.stderr)
+
+    def test_release_deltas_rebuild_the_new_build_and_verify_checks_them(self):
+        public = self.run_tool("keygen", "--private", self.key).stdout.strip()
+        rng = random.Random(19)
+        words = [b"mesh ", b"shader ", b"0x%04x " % 17, b"texture ", b"\n"]
+        engine = b"".join(rng.choice(words) + bytes([rng.randrange(256)]) for _ in range(120000))
+        engine_b = engine[:200000] + b"patched code" * 40 + engine[200100:500000] + engine[520000:]
+        engine_c = engine_b[:300000] + b"second fix" + engine_b[300000:]
+        noise = os.urandom(200000)
+        a = self.build("A", {"Bin/engine.dll": engine, "noise.bin": noise, "keep.txt": "k", "gone.dat": "old"})
+        b = self.build("B", {"Bin/engine.dll": engine_b, "noise.bin": os.urandom(200000), "keep.txt": "k",
+                             "Data/new file.dat": "n" * 5000})
+        c = self.build("C", dict(zip(["Bin/engine.dll", "noise.bin", "keep.txt", "Data/new file.dat"],
+                                     [engine_c, read(os.path.join(b, "noise.bin")), b"k", b"n" * 5000])))
+        self.release(a, b, 10002)
+        self.assertEqual(read(os.path.join(self.www, "LauncherPatchInfo.txt")).decode(),
+                         "[INSTALLER]\n[LAUNCHER]\n[PLAYER]\n10002 Patch10002.zip\n")
+        index = read(os.path.join(self.www, "PatchIndex.txt")).decode().splitlines()
+        self.assertEqual([line.split(" ")[0] for line in index], ["VYR-PATCH-INDEX", "manifest", "file", "signature"])
+        self.assertTrue(index[2].endswith(" Player/Patch10002.zip"))
+
+        archive = read(os.path.join(self.www, "Player", "Patch10002.zip"))
+        steps, launcher, body, raw = parse_delta_list(read(os.path.join(self.www, "PatchDeltas.txt")))
+        self.check_openssl_signature(body, raw)
+        self.assertEqual((list(steps), launcher), ([10002], []))
+        archive_hex, archive_name, entries = steps[10002]
+        self.assertEqual((archive_hex, archive_name), (hashlib.sha256(archive).hexdigest(), "Patch10002.zip"))
+        with zipfile.ZipFile(os.path.join(self.www, "Player", "Patch10002.zip")) as z:
+            self.assertEqual(sorted(entries), sorted(z.namelist()))
+            targets = {name: z.read(name) for name in z.namelist()}
+        self.assertEqual(targets["delete.txt"], b"gone.dat\n")
+        kinds = {name: entry["kind"] for name, entry in entries.items()}
+        self.assertEqual(kinds, {"Bin/engine.dll": "delta", "noise.bin": "whole", "Data/new file.dat": "whole",
+                                 "delete.txt": "whole"})
+        for name, entry in entries.items():
+            payload_path = os.path.join(self.www, entry["payload"])
+            payload = read(payload_path)
+            self.assertEqual(entry["payload"], "Player/Deltas/10002/%s.zst" % entry["payload_hex"])
+            self.assertEqual((hashlib.sha256(payload).hexdigest(), len(payload)),
+                             (entry["payload_hex"], int(entry["payload_size"])))
+            base = os.path.join(a, name) if entry["base"] else None
+            if base:
+                self.assertEqual(entry["base"], hashlib.sha256(read(base)).hexdigest())
+            rebuilt = zstd_decode(payload_path, base)
+            self.assertEqual(rebuilt, targets[name], name)
+            self.assertEqual((hashlib.sha256(rebuilt).hexdigest(), len(rebuilt)),
+                             (entry["target_hex"], int(entry["size"])))
+        self.assertLess(int(entries["Bin/engine.dll"]["payload_size"]), len(archive) // 10)
+        self.run_tool("verify", "--www", self.www, "--public", public)
+
+        # A payload changed by one bit, or gone: verify names the file it rebuilds.
+        for name, damage in (("Bin/engine.dll", "flip"), ("Data/new file.dat", "remove")):
+            payload_path = os.path.join(self.www, entries[name]["payload"])
+            good = read(payload_path)
+            if damage == "flip":
+                write(payload_path, good[:40] + bytes([good[40] ^ 1]) + good[41:])
+            else:
+                os.remove(payload_path)
+            self.assertIn(name, self.run_tool("verify", "--www", self.www, "--public", public, expect=1).stderr)
+            write(payload_path, good)
+
+        # The next release keeps the first block as it was; verify applies its delta to the file the
+        # first archive put in place.
+        self.release(b, c, 10003)
+        later, _, body, raw = parse_delta_list(read(os.path.join(self.www, "PatchDeltas.txt")))
+        self.check_openssl_signature(body, raw)
+        self.assertEqual(later[10002], steps[10002])
+        self.assertEqual(sorted(later[10003][2]), ["Bin/engine.dll"])
+        self.run_tool("verify", "--www", self.www, "--public", public)
+
+    def test_verify_finds_blocks_that_do_not_rebuild_their_archive(self):
+        words = [b"alpha ", b"beta ", b"gamma ", b"\n"]
+        rng = random.Random(7)
+        engine = b"".join(rng.choice(words) for _ in range(100000))
+        a = self.build("A", {"engine.dll": engine, "gone.dat": "old"})
+        b = self.build("B", {"engine.dll": engine[:1000] + b"fix" + engine[1000:], "new.dat": os.urandom(3000)})
+        c = self.build("C", {"engine.dll": engine[:2000] + b"fix" + engine[2000:], "new.dat": read(os.path.join(b, "new.dat")),
+                             "Empty": None})
+        self.release(a, b, 10002, signed=False, extra=["--unsigned"])
+        # A new empty folder cannot come from the list: that step has no block, and says so.
+        self.assertIn("Empty/ is a folder", self.release(b, c, 10003, signed=False, extra=["--unsigned"]).stdout)
+        d = self.build("D", {"engine.dll": engine[:3000] + b"fix" + engine[3000:],
+                             "new.dat": read(os.path.join(b, "new.dat"))})
+        self.release(c, d, 10004, signed=False, extra=["--unsigned"])
+        list_path = os.path.join(self.www, "PatchDeltas.txt")
+        good = read(list_path)
+        steps, _, _, _ = parse_delta_list(good)
+        self.assertEqual(sorted(steps), [10002, 10004])
+        self.assertEqual(steps[10004][2]["engine.dll"]["kind"], "delta")
+        self.run_tool("verify", "--www", self.www)
+        new_whole = steps[10002][2]["new.dat"]
+        engine_delta = steps[10004][2]["engine.dll"]
+        delete_line = [line for line in good.decode().splitlines(True) if line.endswith(" delete.txt\n")][0]
+        damages = {
+            # A delta whose payload decodes (with its base from Patch10003.zip) to other bytes than its target.
+            "decodes to other bytes": good.replace(
+                " ".join([engine_delta["payload_hex"], engine_delta["payload_size"], engine_delta["payload"]]).encode(),
+                " ".join([new_whole["payload_hex"], new_whole["payload_size"], new_whole["payload"]]).encode()),
+            "delete.txt: in Patch10002.zip but not in the delta list": good.replace(delete_line.encode(), b""),
+            "(a block of another release)": good.replace(steps[10004][0].encode(), b"0" * 64),
+        }
+        for expected, damaged in damages.items():
+            with self.subTest(expected=expected):
+                self.assertNotEqual(damaged, good)
+                write(list_path, damaged)
+                self.assertIn(expected, self.run_tool("verify", "--www", self.www, expect=1).stderr)
+        # A list that cannot be read stops the next release before anything is written.
+        write(list_path, b"VYR-PATCH-DELTAS 1\nnonsense\n")
+        before = self.served()
+        self.assertIn("PatchDeltas.txt", self.release(d, a, 10005, signed=False, extra=["--unsigned"], expect=1).stderr)
+        self.assertEqual(self.served(), before)
 
     def test_keys_are_written_whole_with_mode_0600_and_readable_keys_are_refused(self):
         def limited_writes():
@@ -298,7 +451,8 @@ class PublishToolTests(unittest.TestCase):
         self.assertIn("abc", self.release(a, b, 10002, expect=1).stderr)
         for name, data in before.items():
             self.assertEqual(read(os.path.join(self.www, name)), data, name)
-        self.assertEqual(os.listdir(os.path.join(self.www, "Player")), ["Patch10001.zip"])
+        self.assertEqual(sorted(os.listdir(os.path.join(self.www, "Player"))), ["Deltas", "Patch10001.zip"])
+        self.assertEqual(os.listdir(os.path.join(self.www, "Player", "Deltas")), ["10001"])
         self.release(a, a, 0, expect=1)
         self.release(a, a, "1e5", expect=1)
 
@@ -349,6 +503,14 @@ class PublishToolTests(unittest.TestCase):
                     self.assertIn("not a whole Windows executable", result.stderr, (command, length))
             self.assertEqual(read(os.path.join(self.www, "Launcher", "VYRLauncher.exe")), image)
             self.assertFalse(os.path.exists(os.path.join(self.www, "Installer", "NorvaneSetup.exe")))
+        if len(compilers) == 2:
+            # The second launcher replaced the first: the list carries the delta from one to the other.
+            _, launcher, _, _ = parse_delta_list(read(os.path.join(self.www, "PatchDeltas.txt")))
+            first, second = (os.path.join(self.dir, prefix + ".exe") for prefix in compilers)
+            self.assertEqual(len(launcher), 1)
+            self.assertEqual(launcher[0][1:4], [hashlib.sha256(read(first)).hexdigest(),
+                                                hashlib.sha256(read(second)).hexdigest(), str(len(read(second)))])
+            self.assertEqual(zstd_decode(os.path.join(self.www, launcher[0][6]), first), read(second))
         for command in ("launcher", "installer"):  # not an executable at all
             self.run_tool(command, "--www", self.www, "--file", os.path.join(self.dir, "main.c"), "--version",
                           "1.2.3.4", expect=1)
