@@ -1,11 +1,8 @@
 // Payloads and the delta list of a release: each file the archive puts in place gets a payload, a delta
 // from the old build's file where that is clearly smaller than the file's share of the archive, the
-// file whole otherwise. The block is made from the placed archive itself, so it rebuilds exactly what
-// unpacking the archive leaves.
+// file whole (from the store of whole files) otherwise. The block is made from the placed archive
+// itself, so it rebuilds exactly what unpacking the archive leaves.
 #include "publish/delta_publish.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,6 +15,7 @@
 
 #include "deltas/delta_make.h"
 #include "publish/archive_writer.h"
+#include "publish/payload_store.h"
 #include "publish/served_folder.h"
 #include "publish/signing.h"
 #include "updater/updater_texts.h"
@@ -36,44 +34,6 @@ std::string hexText(const uint8_t* bytes, size_t count) {
     std::vector<char> text(2 * count + 1);
     formatHex(bytes, count, text.data());
     return text.data();
-}
-
-bool readBytes(const std::string& path, DeltaBytes* bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
-
-// Payloads are named by their hash, so one already there with that name holds these very bytes. They
-// are flushed all at once before the list that names them (a release may hold tens of thousands).
-bool placePayload(const std::string& www, const std::string& path, const DeltaBytes& payload, std::string* error) {
-    std::string full = www + "/" + path;
-    uint8_t have[kSha256Size], want[kSha256Size];
-    uint64_t size = 0;
-    sha256(payload.data(), payload.size(), want);
-    if (sha256File(full, have, &size) && size == payload.size() && memcmp(have, want, kSha256Size) == 0) return true;
-    std::error_code status;
-    fs::create_directories(fs::path(full).parent_path(), status);
-    std::string temporary = temporaryPathFor(full);
-    FILE* file = fopen(temporary.c_str(), "wb");
-    bool written = file != nullptr && fwrite(payload.data(), 1, payload.size(), file) == payload.size();
-    if (file != nullptr && fclose(file) != 0) written = false;
-    if (!written) {
-        *error = "cannot write " + temporary + ": " + strerror(errno);
-        unlink(temporary.c_str());
-        return false;
-    }
-    return replaceFileWith(full, temporary, error);
-}
-
-// Everything written below www so far reaches the disk before the list that vouches for it.
-bool flushServedFolder(const std::string& www, std::string* error) {
-    int folder = open(www.c_str(), O_RDONLY | O_DIRECTORY);
-    bool flushed = folder >= 0 && syncfs(folder) == 0;
-    if (!flushed) *error = "cannot flush " + www + ": " + strerror(errno);
-    if (folder >= 0) close(folder);
-    return flushed;
 }
 
 // Makes, checks and places one payload; fills the entry's payload fields.
@@ -121,7 +81,7 @@ struct StepMaker {
         std::string path = oldTree->root + "/" + entry.name;
         std::error_code status;
         uint64_t size = fs::file_size(path, status);
-        return !status && size + entry.size <= kDeltaMemoryCap && readBytes(path, base);
+        return !status && size + entry.size <= kDeltaMemoryCap && readFileBytes(path, base);
     }
 
     void addEntry(const ArchiveEntryInfo& info, const DeltaBytes& target) {
@@ -142,8 +102,16 @@ struct StepMaker {
                 return;
             }
         }
-        if (makeCheckedPayload(www, folder, nullptr, target, info.name, &payload, &entry, &error))
-            step->entries.push_back(entry);
+        // A whole file goes to the store, where the build list names the same content.
+        StoredPayload stored;
+        if (!storeWholePayload(www, target, entry.targetSha256, &stored, &error)) {
+            error = info.name + ": " + error;
+            return;
+        }
+        memcpy(entry.payloadSha256, stored.sha256, kSha256Size);
+        entry.payloadSize = stored.size;
+        snprintf(entry.payloadPath, sizeof entry.payloadPath, "%s", stored.path);
+        step->entries.push_back(entry);
     }
 };
 
@@ -171,7 +139,7 @@ bool loadServedDeltaList(const std::string& www, DeltaList* list, std::string* e
     std::error_code status;
     if (!fs::exists(path, status)) return true;
     DeltaBytes text;
-    if (readBytes(path, &text) &&
+    if (readFileBytes(path, &text) &&
         parseDeltaList(reinterpret_cast<const char*>(text.data()), text.size(), list, IndexSignature::Optional))
         return true;
     *error = path + " cannot be read; move it away to start a new list (players then take archives for the "
@@ -215,7 +183,7 @@ bool addLauncherDelta(const std::string& www, const std::vector<uint8_t>& newLau
         if (memcmp(line.targetSha256, targetSha, kSha256Size) == 0) kept.push_back(line);
     list->launcherDeltas = kept;
     DeltaBytes served;
-    if (!readBytes(www + "/" + updater_file::kLauncherUrlPath, &served) || served == newLauncher) return true;
+    if (!readFileBytes(www + "/" + updater_file::kLauncherUrlPath, &served) || served == newLauncher) return true;
     if (served.size() + newLauncher.size() > kDeltaMemoryCap) return true;
     DeltaEntry entry;
     memset(&entry, 0, sizeof entry);

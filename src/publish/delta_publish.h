@@ -15,7 +15,7 @@
 bool loadServedDeltaList(const std::string& www, DeltaList* list, std::string* error);
 
 // Makes the payloads of step `version`, whose archive www/Player/<archiveName> is already in place,
-// below Player/Deltas/<version>/ and puts the step's block into *list in place of any block of that
+// deltas below Player/Deltas/<version>/ and whole files in the store of Player/Files/, and puts the step's block into *list in place of any block of that
 // version. A step the list cannot describe (a file above the launcher's memory cap, a folder entry, a
 // name too long) gets no block, and *note says why: its players take the archive.
 bool addStepDeltas(const std::string& www, int version, const std::string& archiveName, const BuildTree& oldTree,

@@ -1,5 +1,6 @@
 // vyr-publish: the studio's side of patching. Makes release steps from two game builds, places the
-// launcher and the installer, keeps the signed patch index, and checks a served folder.
+// launcher and the installer, keeps the signed patch index and the lists beside it, checks a served
+// folder and prunes payloads no list names.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "publish/archive_writer.h"
+#include "publish/build_publish.h"
 #include "publish/delta_publish.h"
 #include "publish/release_plan.h"
 #include "publish/served_folder.h"
@@ -32,7 +34,8 @@ const char kUsage[] =
     "  vyr-publish release   --www DIR --from OLD --to NEW --version N [--new-major] (--private KEY.pem | --unsigned)\n"
     "  vyr-publish launcher  --www DIR --file VYRLauncher.exe --version A.B.C.D (--private KEY.pem | --unsigned)\n"
     "  vyr-publish installer --www DIR --file SETUP.exe --version A.B.C.D (--private KEY.pem | --unsigned)\n"
-    "  vyr-publish verify    --www DIR [--public HEX]\n";
+    "  vyr-publish verify    --www DIR [--public HEX]\n"
+    "  vyr-publish prune     --www DIR\n";
 
 typedef std::map<std::string, std::string> Options;
 
@@ -236,6 +239,21 @@ void printDeltaSummary(const std::string& www, const DeltaList& deltas, int numb
            static_cast<unsigned long long>(payloads), static_cast<unsigned long long>(archive));
 }
 
+// The whole build for verify-and-repair: every file's payload in the store before any list names it.
+bool makeWholeBuild(const std::string& www, const BuildTree& newTree, const BuildList& previous, int number,
+                    BuildList* build, std::string* error) {
+    std::vector<std::string> notes;
+    BuildStoreCounts counts;
+    if (!makeBuildList(www, newTree, previous, previous.serial + 1, static_cast<uint32_t>(number), build, &notes,
+                       &counts, error))
+        return false;
+    for (const std::string& note : notes) printf("left out of %s: %s\n", kBuildListName, note.c_str());
+    printf("release %llu: %zu files; payloads: %zu made (%llu bytes), %zu already stored\n",
+           static_cast<unsigned long long>(build->serial), build->files.size(), counts.made,
+           static_cast<unsigned long long>(counts.madeBytes), counts.kept);
+    return true;
+}
+
 int runRelease(const Options& options) {
     const std::string www = options.at("www");
     std::string error;
@@ -258,8 +276,10 @@ int runRelease(const Options& options) {
         return failAll(problems);
 
     DeltaList deltas;
+    BuildList previousBuild;
     bool listServed = deltaListServed(www);
-    if (!loadServedDeltaList(www, &deltas, &error)) return fail(error);
+    if (!loadServedDeltaList(www, &deltas, &error) || !loadServedBuildList(www, &previousBuild, &error))
+        return fail(error);
     dropDeltaStep(&deltas, number);
 
     int previousMajor = manifestMajor(contents);
@@ -276,12 +296,16 @@ int runRelease(const Options& options) {
             return fail(error);
         if (!note.empty()) printf("step %d has no deltas: %s; its players take the archive\n", number, note.c_str());
     }
+    BuildList build;
+    if (!makeWholeBuild(www, newTree, previousBuild, number, &build, &error)) return fail(error);
     contents.steps.push_back(step);
     if (!publishManifestAndIndex(www, contents, optionOr(options, "private"), &error)) return fail(error);
     // Last: a run cut before this leaves the step without a block, and its players take the archive.
     if ((listServed || findDeltaStep(deltas, number) != nullptr) &&
         !publishDeltaList(www, deltas, optionOr(options, "private"), &error))
         return fail(error + "; the step is published without deltas, its players take the archive");
+    if (!publishBuildList(www, build, optionOr(options, "private"), &error))
+        return fail(error + "; the step is published, but launchers check and repair against the previous build");
     printf("step %d: shipped %zu, deleted %zu%s\n", number, plan.shipped.size(), plan.deleted.size(),
            carriesFiles ? (" in Player/" + archiveName).c_str() : "");
     printDeltaSummary(www, deltas, number, archiveName);
@@ -377,6 +401,19 @@ int runVerify(const Options& options) {
     return 0;
 }
 
+int runPrune(const Options& options) {
+    std::vector<std::pair<std::string, uint64_t>> removed;
+    std::string error;
+    if (!pruneStore(options.at("www"), &removed, &error)) return fail(error);
+    uint64_t freed = 0;
+    for (const auto& file : removed) {
+        printf("removed %s (%llu bytes)\n", file.first.c_str(), static_cast<unsigned long long>(file.second));
+        freed += file.second;
+    }
+    printf("%zu payloads removed, %llu bytes freed\n", removed.size(), static_cast<unsigned long long>(freed));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -398,6 +435,7 @@ int main(int argc, char** argv) {
         {"launcher", {"www", "file", "version"}, {"private"}, {"unsigned"}},
         {"installer", {"www", "file", "version"}, {"private"}, {"unsigned"}},
         {"verify", {"www"}, {"public"}, {}},
+        {"prune", {"www"}, {}, {}},
     };
     for (const Command& c : commands) {
         if (command != c.name) continue;
@@ -411,6 +449,7 @@ int main(int argc, char** argv) {
         if (command == "pubkey") return runPubkey(options);
         if (command == "release") return runRelease(options);
         if (command == "launcher" || command == "installer") return runPlaceFile(options, command == "launcher");
+        if (command == "prune") return runPrune(options);
         return runVerify(options);
     }
     fputs(kUsage, stderr);

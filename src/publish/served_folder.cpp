@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "publish/archive_writer.h"
+#include "publish/build_publish.h"
 #include "publish/delta_publish.h"
 #include "publish/signing.h"
 #include "update/patch_progress.h"
@@ -162,6 +163,8 @@ bool loadManifest(const std::string& www, ManifestContents* contents, std::strin
 std::string temporaryPathFor(const std::string& path) {
     return path + kTemporarySuffix + std::to_string(getpid());
 }
+
+bool isPublishingLeftover(const std::string& name) { return name.find(kTemporarySuffix) != std::string::npos; }
 
 bool keepPreviousOf(const std::string& path, std::string* error) {
     std::string previous = path + kPreviousSuffix;
@@ -351,6 +354,7 @@ std::vector<std::string> verifyServedFolder(const std::string& www, const std::s
     verifyIndexLines(www, index, &problems);
     verifyArchives(www, paths, &problems);
     for (const std::string& problem : verifyDeltaList(www, contents, index, publicKeyHex)) problems.push_back(problem);
+    for (const std::string& problem : verifyBuildList(www, contents, publicKeyHex)) problems.push_back(problem);
     reportLeftovers(www, &problems);
     return problems;
 }

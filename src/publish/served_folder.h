@@ -21,6 +21,8 @@ void dropPreviousOf(const std::string& path);
 bool replaceFileWith(const std::string& path, const std::string& temporary, std::string* error);
 // A temporary name beside `path`, removed by nobody but the rename.
 std::string temporaryPathFor(const std::string& path);
+// Whether a file name is one of those temporaries (a running publish may still be writing it).
+bool isPublishingLeftover(const std::string& name);
 // Writes `data` into a flushed temporary file beside `path` (creating its folder), which stays where it is.
 bool writeTemporary(const std::string& path, const std::string& data, std::string* temporary, std::string* error);
 

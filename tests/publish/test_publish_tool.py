@@ -60,6 +60,21 @@ def parse_delta_list(text):
     return steps, launcher, body, signature
 
 
+def parse_build_list(text):
+    """(serial, version, {path: line fields}, signed body, r||s) of a whole-build list."""
+    body, found, signature = text.rpartition(b"\nsignature ")
+    body, signature = (body + b"\n", bytes.fromhex(signature.strip().decode())) if found else (text, None)
+    lines = body.decode().splitlines()
+    assert lines[0] == "VYR-PATCH-BUILD 1", lines[0]
+    _, serial, version = lines[1].split(" ")
+    files = {}
+    for line in lines[2:]:
+        fields = line.split(" ", 6)
+        assert fields[0] == "file", line
+        files[fields[6]] = dict(zip(["sha", "size", "payload_hex", "payload_size", "payload"], fields[1:6]))
+    return int(serial), int(version), files, body, signature
+
+
 def zstd_decode(payload_path, base_path=None):
     """The payload decoded by the zstd tool, the way the issue's reference command reads it."""
     args = ["zstd", "-d", "-c", "-q"] + (["--long=31", "--patch-from=" + base_path] if base_path else [])
@@ -231,7 +246,8 @@ class PublishToolTests(unittest.TestCase):
         for name, entry in entries.items():
             payload_path = os.path.join(self.www, entry["payload"])
             payload = read(payload_path)
-            self.assertEqual(entry["payload"], "Player/Deltas/10002/%s.zst" % entry["payload_hex"])
+            self.assertEqual(entry["payload"], "Player/%s/%s.zst" % (
+                ("Deltas/10002", entry["payload_hex"]) if entry["base"] else ("Files", entry["target_hex"])))
             self.assertEqual((hashlib.sha256(payload).hexdigest(), len(payload)),
                              (entry["payload_hex"], int(entry["payload_size"])))
             base = os.path.join(a, name) if entry["base"] else None
@@ -263,6 +279,109 @@ class PublishToolTests(unittest.TestCase):
         self.assertEqual(later[10002], steps[10002])
         self.assertEqual(sorted(later[10003][2]), ["Bin/engine.dll"])
         self.run_tool("verify", "--www", self.www, "--public", public)
+
+    def store(self):
+        """{path below www: mtime} of every payload in the store of whole files."""
+        folder = os.path.join(self.www, "Player", "Files")
+        return {"Player/Files/" + name: os.stat(os.path.join(folder, name)).st_mtime_ns for name in os.listdir(folder)}
+
+    def check_build_list(self, build, serial, version):
+        """The served list names every file of `build` with a payload in the store that rebuilds it."""
+        found_serial, found_version, files, body, raw = parse_build_list(read(os.path.join(self.www, "PatchBuild.txt")))
+        self.check_openssl_signature(body, raw)
+        self.assertEqual((found_serial, found_version), (serial, version))
+        expected = sorted(os.path.relpath(os.path.join(folder, name), build).replace(os.sep, "/")
+                          for folder, _, names in os.walk(build) for name in names)
+        self.assertEqual(sorted(files), expected)
+        for path, line in files.items():
+            data = read(os.path.join(build, path))
+            self.assertEqual((line["sha"], int(line["size"])), (hashlib.sha256(data).hexdigest(), len(data)), path)
+            self.assertEqual(line["payload"], "Player/Files/%s.zst" % line["sha"])
+            payload = read(os.path.join(self.www, line["payload"]))
+            self.assertEqual((hashlib.sha256(payload).hexdigest(), len(payload)),
+                             (line["payload_hex"], int(line["payload_size"])), path)
+            self.assertEqual(zstd_decode(os.path.join(self.www, line["payload"])), data, path)
+        return files
+
+    def test_whole_build_list_stores_each_content_once_verifies_and_prunes(self):
+        public = self.run_tool("keygen", "--private", self.key).stdout.strip()
+        shared, noise = os.urandom(40000), os.urandom(70000)
+        a = self.build("A", {"Bin/engine.dll": b"engine 1 " * 9000, "Data/shared.pak": shared, "copy of shared": shared,
+                             "noise.bin": noise, "gone.dat": "retired"})
+        b = self.build("B", {"Bin/engine.dll": b"engine 2 " * 9000, "Data/shared.pak": shared, "copy of shared": shared,
+                             "noise.bin": noise, "Data/new file.dat": os.urandom(20000)})
+        self.release(self.build("Empty", {}), a, 10001)
+        first = self.check_build_list(a, 1, 10001)
+        before = self.store()
+        # Two files of one content share one payload; each content of the build is stored once.
+        self.assertEqual(sorted(before), sorted({line["payload"] for line in first.values()}))
+        self.assertEqual(len(before), 4)
+
+        out = self.release(a, b, 10002).stdout
+        second = self.check_build_list(b, 2, 10002)
+        after = self.store()
+        steps, _, _, _ = parse_delta_list(read(os.path.join(self.www, "PatchDeltas.txt")))
+        whole = {entry["payload"] for step in steps.values() for entry in step[2].values() if not entry["base"]}
+        self.assertTrue(whole and all(p == "Player/Files/%s.zst" % h for p, h in
+                                      ((e["payload"], e["target_hex"]) for step in steps.values()
+                                       for e in step[2].values() if not e["base"])))
+        # Only new content was added (the new engine, the new file, the second delete list); nothing
+        # stored before was written again.
+        self.assertEqual(set(after), set(before) | {line["payload"] for line in second.values()} | whole)
+        self.assertEqual(len(after), len(before) + 3)
+        self.assertEqual({path: after[path] for path in before}, before)
+        self.assertIn("release 2: 5 files; payloads: 1 made", out)  # the new file came with the delta list
+        self.release(b, b, 10003)  # an unchanged build is still a new release
+        self.assertEqual(self.check_build_list(b, 3, 10003), second)
+        self.assertEqual(self.store(), after)
+        self.run_tool("verify", "--www", self.www, "--public", public)
+
+        # A stored payload changed by one bit, or gone: verify names the game file it rebuilds.
+        for path, damage in (("Data/new file.dat", "flip"), ("Bin/engine.dll", "remove")):
+            stored = os.path.join(self.www, second[path]["payload"])
+            good = read(stored)
+            if damage == "flip":
+                write(stored, good[:30] + bytes([good[30] ^ 4]) + good[31:])
+            else:
+                os.remove(stored)
+            self.assertIn(path + " (", self.run_tool("verify", "--www", self.www, "--public", public, expect=1).stderr)
+            write(stored, good)
+
+        # prune removes what no list names (the first engine's payload stays: the first step's block
+        # names it) and keeps everything listed; a leftover of a running publish is not its business.
+        orphans = {"Player/Files/%s.zst" % ("ab" * 32): os.urandom(100), "Player/Deltas/10009/orphan.zst": b"x" * 7}
+        for path, data in orphans.items():
+            write(os.path.join(self.www, path), data)
+        write(os.path.join(self.www, "Player/Files/running.zst.publishing42"), b"partial")
+        served = self.served()
+        out = self.run_tool("prune", "--www", self.www).stdout
+        for path in orphans:
+            self.assertIn("removed %s (%d bytes)" % (path, len(orphans[path])), out)
+        self.assertIn("2 payloads removed, 107 bytes freed", out)
+        self.assertEqual(self.served(), {path: data for path, data in served.items() if path not in orphans})
+        self.assertFalse(os.path.exists(os.path.join(self.www, "Player/Deltas/10009")))
+        os.remove(os.path.join(self.www, "Player/Files/running.zst.publishing42"))
+        self.run_tool("verify", "--www", self.www, "--public", public)
+
+        # A damaged list, or a missing one while its payloads are stored: prune removes nothing.
+        write(os.path.join(self.www, "Player/Files/%s.zst" % ("ab" * 32)), b"orphan")
+        build_list = os.path.join(self.www, "PatchBuild.txt")
+        good_list = read(build_list)
+        for name, damaged in (("PatchBuild.txt", good_list.replace(b"release 3 ", b"release x ")),
+                              ("PatchBuild.txt", None), ("PatchDeltas.txt", None)):
+            with self.subTest(name=name, damaged=damaged is not None):
+                path = os.path.join(self.www, name)
+                good = read(path)
+                if damaged is None:
+                    os.remove(path)
+                else:
+                    write(path, damaged)
+                served = self.served()
+                self.assertIn(name, self.run_tool("prune", "--www", self.www, expect=1).stderr)
+                self.assertEqual(self.served(), served)
+                write(path, good)
+        write(build_list, good_list.replace(b"release 3 10003", b"release 3 10002"))
+        self.assertIn("10002", self.run_tool("verify", "--www", self.www, expect=1).stderr)
 
     def test_verify_finds_blocks_that_do_not_rebuild_their_archive(self):
         words = [b"alpha ", b"beta ", b"gamma ", b"\n"]
@@ -451,8 +570,10 @@ class PublishToolTests(unittest.TestCase):
         self.assertIn("abc", self.release(a, b, 10002, expect=1).stderr)
         for name, data in before.items():
             self.assertEqual(read(os.path.join(self.www, name)), data, name)
-        self.assertEqual(sorted(os.listdir(os.path.join(self.www, "Player"))), ["Deltas", "Patch10001.zip"])
-        self.assertEqual(os.listdir(os.path.join(self.www, "Player", "Deltas")), ["10001"])
+        # The first release's payloads are all whole files, in the store; no refused run added any.
+        self.assertEqual(sorted(os.listdir(os.path.join(self.www, "Player"))), ["Files", "Patch10001.zip"])
+        listed = parse_build_list(read(os.path.join(self.www, "PatchBuild.txt")))[2]
+        self.assertEqual(sorted(self.store()), sorted({line["payload"] for line in listed.values()}))
         self.release(a, a, 0, expect=1)
         self.release(a, a, "1e5", expect=1)
 
