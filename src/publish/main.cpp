@@ -287,6 +287,9 @@ int runRelease(const Options& options) {
     memset(&step, 0, sizeof step);
     step.version = number;
     bool carriesFiles = !plan.shipped.empty() || !plan.newFolders.empty() || !plan.deleted.empty();
+    // The store first, on two threads: the step's whole payloads below then find their content there.
+    BuildList build;
+    if (!makeWholeBuild(www, newTree, previousBuild, number, &build, &error)) return fail(error);
     if (carriesFiles) {
         snprintf(step.files[0], sizeof step.files[0], "%s", archiveName.c_str());
         step.fileCount = 1;
@@ -296,8 +299,6 @@ int runRelease(const Options& options) {
             return fail(error);
         if (!note.empty()) printf("step %d has no deltas: %s; its players take the archive\n", number, note.c_str());
     }
-    BuildList build;
-    if (!makeWholeBuild(www, newTree, previousBuild, number, &build, &error)) return fail(error);
     contents.steps.push_back(step);
     if (!publishManifestAndIndex(www, contents, optionOr(options, "private"), &error)) return fail(error);
     // Last: a run cut before this leaves the step without a block, and its players take the archive.

@@ -330,7 +330,7 @@ class PublishToolTests(unittest.TestCase):
         self.assertEqual(set(after), set(before) | {line["payload"] for line in second.values()} | whole)
         self.assertEqual(len(after), len(before) + 3)
         self.assertEqual({path: after[path] for path in before}, before)
-        self.assertIn("release 2: 5 files; payloads: 1 made", out)  # the new file came with the delta list
+        self.assertIn("release 2: 5 files; payloads: 2 made", out)
         self.release(b, b, 10003)  # an unchanged build is still a new release
         self.assertEqual(self.check_build_list(b, 3, 10003), second)
         self.assertEqual(self.store(), after)
