@@ -5,12 +5,9 @@
 #include "publish/delta_publish.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 
 #include "deltas/delta_make.h"
