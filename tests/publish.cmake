@@ -9,6 +9,9 @@ endif()
 if(WIN32)
   # Releases made by vyr-publish patch a game folder under Wine; the test builds the host tool itself.
   vyr_e2e_test(e2e_publish e2e/test_publish.py TIMEOUT 600)
+  # A real release as deltas, and the same served folder through a launcher built before deltas
+  # (exported from git and built once, beside this build).
+  vyr_e2e_test(e2e_update_real_deltas e2e/test_update_real_deltas.py TIMEOUT 900)
 endif()
 
 if(NOT WIN32)
