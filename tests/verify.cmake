@@ -19,3 +19,10 @@ if(WIN32)
                              ${CMAKE_BINARY_DIR}/generated/version)
   set_target_properties(VYRLauncher_signed PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 endif()
+
+if(WIN32)
+  # Steps rebuilt from signed delta payloads, against the same openssl-signed fixtures.
+  vyr_unit_test(worker_delta_test SOURCES worker_delta_test.cpp ${CMAKE_SOURCE_DIR}/src/verification/patch_key.cpp
+                FIXTURES patch_server)
+  target_include_directories(worker_delta_test BEFORE PRIVATE ${CMAKE_BINARY_DIR}/generated/signed)
+endif()
