@@ -77,8 +77,10 @@ std::vector<EntryWork> worksOf(const DeltaStepPlan& plan) {
 // and b.dat (5 -> 6).
 DeltaList chainList() {
     DeltaList list = {};
-    list.steps.push_back(block(10006, 0xA6, {entry("Data/a.dat", 1, 2, 9000, 100), entry("delete.txt", -1, 9, 20, 10)}));
-    list.steps.push_back(block(10007, 0xA7, {entry("Data/a.dat", 2, 3, 9000, 100), entry("Data/b d/ü.dat", 5, 6, 500, 50)}));
+    list.steps.push_back(
+        block(10006, 0xA6, {entry("Data/a.dat", 1, 2, 9000, 100), entry("delete.txt", -1, 9, 20, 10)}));
+    list.steps.push_back(
+        block(10007, 0xA7, {entry("Data/a.dat", 2, 3, 9000, 100), entry("Data/b d/ü.dat", 5, 6, 500, 50)}));
     return list;
 }
 
@@ -115,44 +117,55 @@ TEST(DeltaPlan, AChainIsPlannedStepByStepAgainstWhatTheStepBeforeLeft) {
     EXPECT_FALSE(planDeltaStep(list, step7, &archive7, hashOf, &installed, &plan));
 }
 
+// What one case starts from: 10006 as served, over an installed 10005.
+struct Served {
+    DeltaList list = chainList();
+    VersionStep step = manifestStep(10006, {"Patch10006.zip"});
+    PatchIndexFile archive = archiveLine(10006, 0xA6, 5000);
+    Installed installed;
+    Served() { installed.files = {{"Data/a.dat", {1, 8000}}}; }
+    DeltaEntry& entry(size_t i) { return list.steps[0].entries[i]; }
+};
+
+void setPath(char* field, const char* path) { snprintf(field, kIndexPathSize, "%s", path); }
+
 TEST(DeltaPlan, AnythingNotTiedToTheInstalledFilesAndTheArchiveOrSavingNothingKeepsTheArchive) {
     const struct {
         const char* what;
         bool planned;
-        std::function<void(DeltaList&, VersionStep&, PatchIndexFile&, Installed&)> change;
+        std::function<void(Served&)> change;
     } kCases[] = {
-        {"as served", true, [](DeltaList&, VersionStep&, PatchIndexFile&, Installed&) {}},
-        {"archive one byte above the payloads", true, [](DeltaList&, VersionStep&, PatchIndexFile& a, Installed&) { a.size = 111; }},
-        {"archive as large as the payloads", false, [](DeltaList&, VersionStep&, PatchIndexFile& a, Installed&) { a.size = 110; }},
-        {"archive of another release", false, [](DeltaList&, VersionStep&, PatchIndexFile& a, Installed&) { a.sha256[31] ^= 1; }},
-        {"block of another archive name", false, [](DeltaList& l, VersionStep&, PatchIndexFile&, Installed&) { snprintf(l.steps[0].archiveName, kIndexPathSize, "patch10006.zip"); }},
-        {"no block for the version", false, [](DeltaList& l, VersionStep&, PatchIndexFile&, Installed&) { l.steps[0].version = 10005; }},
-        {"two manifest files", false, [](DeltaList&, VersionStep& s, PatchIndexFile&, Installed&) { s = manifestStep(10006, {"Patch10006.zip", "x.zip"}); }},
-        {"a plain file step", false, [](DeltaList& l, VersionStep& s, PatchIndexFile&, Installed&) { s = manifestStep(10006, {"Patch10006.dat"}); snprintf(l.steps[0].archiveName, kIndexPathSize, "Patch10006.dat"); }},
-        {"modified base", false, [](DeltaList&, VersionStep&, PatchIndexFile&, Installed& i) { i.files["Data/a.dat"] = {7, 8000}; }},
-        {"missing base", false, [](DeltaList&, VersionStep&, PatchIndexFile&, Installed& i) { i.files.erase("Data/a.dat"); }},
-        {"target leaving the folder", false, [](DeltaList& l, VersionStep&, PatchIndexFile&, Installed&) { snprintf(l.steps[0].entries[1].targetPath, kIndexPathSize, "../delete.txt"); }},
-        {"target named like the launcher's own", false, [](DeltaList& l, VersionStep&, PatchIndexFile&, Installed&) { snprintf(l.steps[0].entries[1].targetPath, kIndexPathSize, "config"); }},
-        {"payload path leaving the base", false, [](DeltaList& l, VersionStep&, PatchIndexFile&, Installed&) { snprintf(l.steps[0].entries[0].payloadPath, kIndexPathSize, "Player/../../x.zst"); }},
-        {"payload sizes wrapping around", false, [](DeltaList& l, VersionStep&, PatchIndexFile&, Installed&) { l.steps[0].entries[1].payloadSize = UINT64_MAX - 50; }},
+        {"as served", true, [](Served&) {}},
+        {"archive one byte above the payloads", true, [](Served& c) { c.archive.size = 111; }},
+        {"archive as large as the payloads", false, [](Served& c) { c.archive.size = 110; }},
+        {"archive of another release", false, [](Served& c) { c.archive.sha256[31] ^= 1; }},
+        {"another archive name", false, [](Served& c) { setPath(c.list.steps[0].archiveName, "patch10006.zip"); }},
+        {"no block for the version", false, [](Served& c) { c.list.steps[0].version = 10005; }},
+        {"two manifest files", false, [](Served& c) { c.step = manifestStep(10006, {"Patch10006.zip", "x.zip"}); }},
+        {"a plain file step", false,
+         [](Served& c) {
+             c.step = manifestStep(10006, {"Patch10006.dat"});
+             setPath(c.list.steps[0].archiveName, "Patch10006.dat");
+         }},
+        {"modified base", false, [](Served& c) { c.installed.files["Data/a.dat"] = {7, 8000}; }},
+        {"missing base", false, [](Served& c) { c.installed.files.erase("Data/a.dat"); }},
+        {"target leaving the folder", false, [](Served& c) { setPath(c.entry(1).targetPath, "../delete.txt"); }},
+        {"target named like the launcher's own", false, [](Served& c) { setPath(c.entry(1).targetPath, "config"); }},
+        {"payload path leaving the base", false, [](Served& c) { setPath(c.entry(0).payloadPath, "Player/../../x"); }},
+        {"payload sizes wrapping around", false, [](Served& c) { c.entry(1).payloadSize = UINT64_MAX - 50; }},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.what);
-        DeltaList list = chainList();
-        VersionStep step = manifestStep(10006, {"Patch10006.zip"});
-        PatchIndexFile archive = archiveLine(10006, 0xA6, 5000);
-        Installed installed;
-        installed.files = {{"Data/a.dat", {1, 8000}}};
-        c.change(list, step, archive, installed);
+        Served served;
+        c.change(served);
         DeltaStepPlan plan;
-        EXPECT_EQ(planDeltaStep(list, step, &archive, hashOf, &installed, &plan), c.planned);
-        for (const auto& count : installed.hashed) EXPECT_EQ(count.second, 1) << count.first;
+        bool planned = planDeltaStep(served.list, served.step, &served.archive, hashOf, &served.installed, &plan);
+        EXPECT_EQ(planned, c.planned);
+        for (const auto& count : served.installed.hashed) EXPECT_EQ(count.second, 1) << count.first;
     }
-    DeltaList list = chainList();
-    Installed installed;
-    installed.files = {{"Data/a.dat", {1, 8000}}};
+    Served served;
     DeltaStepPlan plan;
-    EXPECT_FALSE(planDeltaStep(list, manifestStep(10006, {"Patch10006.zip"}), nullptr, hashOf, &installed, &plan));
+    EXPECT_FALSE(planDeltaStep(served.list, served.step, nullptr, hashOf, &served.installed, &plan));
 }
 
 }  // namespace

@@ -26,3 +26,8 @@ if(WIN32)
                 FIXTURES patch_server)
   target_include_directories(worker_delta_test BEFORE PRIVATE ${CMAKE_BINARY_DIR}/generated/signed)
 endif()
+
+if(WIN32)
+  # The signed launcher killed while it applies a large delta payload, then started again.
+  vyr_e2e_test(e2e_delta_kill e2e/test_delta_kill.py)
+endif()

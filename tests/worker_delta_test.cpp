@@ -42,7 +42,9 @@ std::string local(const std::string& path) {
     return out;
 }
 
-bool existsUtf8(const std::string& path) { return GetFileAttributesW(widen(local(path)).c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool existsUtf8(const std::string& path) {
+    return GetFileAttributesW(widen(local(path)).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 std::string readUtf8(const std::string& path) {
     std::string content;
@@ -101,7 +103,8 @@ struct Requests {
     std::string caseName;
     std::map<std::string, size_t> before;
     Requests(const std::string& name, const std::vector<Payload>& payloads) : caseName(name) {
-        for (const char* leaf : {"Player/", "Player/Patch10006.zip", "Player/Patch10007.zip"}) before[leaf] = count(leaf);
+        for (const char* leaf : {"Player/", "Player/Patch10006.zip", "Player/Patch10007.zip"})
+            before[leaf] = count(leaf);
         for (const Payload& p : payloads) before[p.path] = count(p.path);
     }
     size_t count(const std::string& leaf) const { return countInLog("verify/" + caseName + "/" + leaf); }
@@ -182,7 +185,8 @@ TEST(WorkerDeltas, TheChainOfPayloadsAloneRebuildsTheBuildAndAKilledRunsLeftover
         writeUtf8(folder.path() + "/Data/table.dat.vyr-delta", readUtf8(kServed + name + "/" + table.path));
         writeUtf8(folder.path() + "/Data/table.dat.vyr-part", "half a table");
         const Payload& map = payloadOf(payloads, 10006, kRegionMap);
-        writeUtf8(folder.path() + "/" + kRegionMap + ".vyr-delta", readUtf8(kServed + name + "/" + map.path).substr(0, 100));
+        std::string mapPayload = readUtf8(kServed + name + "/" + map.path);
+        writeUtf8(folder.path() + "/" + kRegionMap + ".vyr-delta", mapPayload.substr(0, 100));
         Requests requests(name, payloads);
         CaseRun run = runCase(folder, name);
         expectNewBuild(folder, name, run);
@@ -235,7 +239,8 @@ TEST(WorkerDeltas, AStepWhosePayloadsWillNotDoTakesItsArchiveAndNeverPutsAWrongF
         EXPECT_EQ(failed.worker, 0u);
         EXPECT_EQ(failed.status, "Downloading failed [404] (Patch10006.zip)");
         EXPECT_EQ(failed.recorded, 10005);
-        EXPECT_TRUE(readUtf8(folder.path() + "/Data/table.dat") == readUtf8(kServed + bad + "/Installed/Data/table.dat"));
+        std::string installedTable = readUtf8(kServed + bad + "/Installed/Data/table.dat");
+        EXPECT_TRUE(readUtf8(folder.path() + "/Data/table.dat") == installedTable);
         EXPECT_FALSE(existsUtf8(folder.path() + "/Data/table.dat.vyr-part"));
         Requests requests(bad, payloadsOf(bad));
         CaseRun finished = runCase(folder, bad);

@@ -26,8 +26,8 @@
 
 namespace {
 
-enum { kUrlSize = 256, kTempNameSize = kPathSize + 32, kWidePathSize = 1024, kUnpackRetryPauseMs = 250, kUnpackRetryLimitMs = 10000,
-       kDownloadTries = 5, kFirstBackoffMs = 1000, kRetryWindowMs = 40000 };
+enum { kUrlSize = 256, kTempNameSize = kPathSize + 32, kWidePathSize = 1024, kUnpackRetryPauseMs = 250,
+       kUnpackRetryLimitMs = 10000, kDownloadTries = 5, kFirstBackoffMs = 1000, kRetryWindowMs = 40000 };
 
 const char kPlayerSubfolder[] = "/Player/";
 const char* const kTempSuffix = own_file::kDownloadSuffix;
