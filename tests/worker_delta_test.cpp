@@ -26,7 +26,7 @@ const std::string kBase = "https://127.0.0.1:" + std::string(getenv("VYR_TEST_PO
                           "/Setup/live/StandaloneWindows64/verify/";
 const std::string kServed = std::string(VYR_TEST_WWW_DIR) + "/Setup/live/StandaloneWindows64/verify/";
 const std::string kLog = std::string(VYR_TEST_WWW_DIR) + "/../patch_server.log";
-const char kRegionMap[] = "Maps/r\xc3\xa9gion.map";
+const std::string kRegionMap = "Maps/r\xc3\xa9gion.map";
 const std::vector<std::string> kInstalled = {"Data/table.dat", kRegionMap, "old.bin"};
 const std::vector<std::string> kExpected = {"Data/table.dat", kRegionMap, "Data/new.dat"};
 
@@ -67,48 +67,25 @@ void writeUtf8(const std::string& path, const std::string& content) {
     fclose(file);
 }
 
-size_t countInLog(const std::string& needle) {
-    std::string log = readWholeFile(kLog);
-    size_t count = 0;
-    for (size_t at = log.find(needle); at != std::string::npos; at = log.find(needle, at + 1)) ++count;
-    return count;
-}
-
-struct Payload {
-    int version;
-    std::string target;
-    std::string path;
-};
-
-std::vector<Payload> payloadsOf(const std::string& caseName) {
+// Payload paths by "<version> <target path>", as the fixture lists them.
+std::map<std::string, std::string> payloadsOf(const std::string& caseName) {
     std::istringstream lines(readUtf8(kServed + caseName + "/payloads.txt"));
-    std::vector<Payload> payloads;
-    for (std::string line; std::getline(lines, line);) {
-        size_t first = line.find(' '), last = line.rfind(' ');
-        payloads.push_back({atoi(line.c_str()), line.substr(first + 1, last - first - 1), line.substr(last + 1)});
-    }
+    std::map<std::string, std::string> payloads;
+    for (std::string line; std::getline(lines, line);)
+        payloads[line.substr(0, line.rfind(' '))] = line.substr(line.rfind(' ') + 1);
     return payloads;
 }
 
-const Payload& payloadOf(const std::vector<Payload>& payloads, int version, const std::string& target) {
-    for (const Payload& p : payloads)
-        if (p.version == version && p.target == target) return p;
-    ADD_FAILURE() << "no payload for " << target;
-    return payloads.front();
-}
-
-// Requests of served files below the case's folder ("Player/..."), counted from the server's log since
-// the counter was made.
+// Requests of files below the case's folder ("Player/...") that the server logged since this was made.
 struct Requests {
     std::string caseName;
-    std::map<std::string, size_t> before;
-    Requests(const std::string& name, const std::vector<Payload>& payloads) : caseName(name) {
-        for (const char* leaf : {"Player/", "Player/Patch10006.zip", "Player/Patch10007.zip"})
-            before[leaf] = count(leaf);
-        for (const Payload& p : payloads) before[p.path] = count(p.path);
+    size_t logStart = readWholeFile(kLog).size();
+    size_t since(const std::string& leaf) const {
+        std::string log = readWholeFile(kLog).substr(logStart), needle = "verify/" + caseName + "/" + leaf;
+        size_t count = 0;
+        for (size_t at = log.find(needle); at != std::string::npos; at = log.find(needle, at + 1)) ++count;
+        return count;
     }
-    size_t count(const std::string& leaf) const { return countInLog("verify/" + caseName + "/" + leaf); }
-    size_t since(const std::string& leaf) const { return count(leaf) - before.at(leaf); }
     size_t archivesSince(int step) const { return since("Player/Patch" + std::to_string(step) + ".zip"); }
 };
 
@@ -164,15 +141,15 @@ void expectNewBuild(const TempFolder& folder, const std::string& caseName, const
 
 TEST(WorkerDeltas, TheChainOfPayloadsAloneRebuildsTheBuildAndAKilledRunsLeftoversAreUsedOrReplaced) {
     const std::string name = "deltas";
-    std::vector<Payload> payloads = payloadsOf(name);
+    std::map<std::string, std::string> payloads = payloadsOf(name);
     ASSERT_EQ(payloads.size(), 5u);
     {
         TempFolder folder;
         installOldBuild(folder, name);
-        Requests requests(name, payloads);
+        Requests requests{name};
         CaseRun run = runCase(folder, name);
         expectNewBuild(folder, name, run);
-        for (const Payload& p : payloads) EXPECT_EQ(requests.since(p.path), 1u) << p.path;
+        for (const auto& p : payloads) EXPECT_EQ(requests.since(p.second), 1u) << p.first;
         EXPECT_EQ(requests.since("Player/"), payloads.size());  // nothing else: no archive
     }
     {
@@ -181,24 +158,21 @@ TEST(WorkerDeltas, TheChainOfPayloadsAloneRebuildsTheBuildAndAKilledRunsLeftover
         TempFolder folder;
         installOldBuild(folder, name);
         writeUtf8(folder.path() + "/Data/new.dat", readUtf8(kServed + name + "/Expected/Data/new.dat"));
-        const Payload& table = payloadOf(payloads, 10006, "Data/table.dat");
-        writeUtf8(folder.path() + "/Data/table.dat.vyr-delta", readUtf8(kServed + name + "/" + table.path));
+        const std::string table = payloads["10006 Data/table.dat"], map = payloads["10006 " + kRegionMap];
+        writeUtf8(folder.path() + "/Data/table.dat.vyr-delta", readUtf8(kServed + name + "/" + table));
         writeUtf8(folder.path() + "/Data/table.dat.vyr-part", "half a table");
-        const Payload& map = payloadOf(payloads, 10006, kRegionMap);
-        std::string mapPayload = readUtf8(kServed + name + "/" + map.path);
-        writeUtf8(folder.path() + "/" + kRegionMap + ".vyr-delta", mapPayload.substr(0, 100));
-        Requests requests(name, payloads);
+        writeUtf8(folder.path() + "/" + kRegionMap + ".vyr-delta", readUtf8(kServed + name + "/" + map).substr(0, 100));
+        Requests requests{name};
         CaseRun run = runCase(folder, name);
         expectNewBuild(folder, name, run);
-        EXPECT_EQ(requests.since(table.path), 0u);
-        EXPECT_EQ(requests.since(map.path), 1u);
+        EXPECT_EQ(requests.since(table), 0u);
+        EXPECT_EQ(requests.since(map), 1u);
         EXPECT_EQ(requests.since("Player/"), 3u);  // the map's, the delete list's and 10007's table
     }
 }
 
 TEST(WorkerDeltas, AStepWhosePayloadsWillNotDoTakesItsArchiveAndNeverPutsAWrongFileInPlace) {
     const std::string name = "deltas";
-    std::vector<Payload> payloads = payloadsOf(name);
     {
         // A modified base sends 10006 to its archive; the archive leaves the base 10007's delta needs.
         TempFolder folder;
@@ -206,7 +180,7 @@ TEST(WorkerDeltas, AStepWhosePayloadsWillNotDoTakesItsArchiveAndNeverPutsAWrongF
         std::string table = readUtf8(folder.path() + "/Data/table.dat");
         table[1000] ^= 1;
         writeUtf8(folder.path() + "/Data/table.dat", table);
-        Requests requests(name, payloads);
+        Requests requests{name};
         CaseRun run = runCase(folder, name);
         expectNewBuild(folder, name, run);
         EXPECT_EQ(requests.archivesSince(10006), 1u);
@@ -214,12 +188,11 @@ TEST(WorkerDeltas, AStepWhosePayloadsWillNotDoTakesItsArchiveAndNeverPutsAWrongF
     }
     {
         // A payload the server lost: the step takes its archive.
-        const Payload& map = payloadOf(payloads, 10006, kRegionMap);
-        const std::string fault = kServed + name + "/" + map.path + ".fault";
+        const std::string fault = kServed + name + "/" + payloadsOf(name)["10006 " + kRegionMap] + ".fault";
         writeWholeFile(fault, "status404");
         TempFolder folder;
         installOldBuild(folder, name);
-        Requests requests(name, payloads);
+        Requests requests{name};
         CaseRun run = runCase(folder, name);
         DeleteFileA(fault.c_str());
         expectNewBuild(folder, name, run);
@@ -242,7 +215,7 @@ TEST(WorkerDeltas, AStepWhosePayloadsWillNotDoTakesItsArchiveAndNeverPutsAWrongF
         std::string installedTable = readUtf8(kServed + bad + "/Installed/Data/table.dat");
         EXPECT_TRUE(readUtf8(folder.path() + "/Data/table.dat") == installedTable);
         EXPECT_FALSE(existsUtf8(folder.path() + "/Data/table.dat.vyr-part"));
-        Requests requests(bad, payloadsOf(bad));
+        Requests requests{bad};
         CaseRun finished = runCase(folder, bad);
         expectNewBuild(folder, bad, finished);
         EXPECT_EQ(requests.archivesSince(10006), 1u);
