@@ -28,7 +28,8 @@ const std::string kServed = std::string(VYR_TEST_WWW_DIR) + "/Setup/live/Standal
 const std::string kLog = std::string(VYR_TEST_WWW_DIR) + "/../patch_server.log";
 const std::string kRegionMap = "Maps/r\xc3\xa9gion.map";
 const std::vector<std::string> kInstalled = {"Data/table.dat", kRegionMap, "old.bin"};
-const std::vector<std::string> kExpected = {"Data/table.dat", kRegionMap, "Data/new.dat"};
+const std::string kNewFile = "N\xc3\xa9o/new.dat";  // in a folder the old build lacks
+const std::vector<std::string> kExpected = {"Data/table.dat", kRegionMap, kNewFile};
 
 std::wstring widen(const std::string& utf8) {
     wchar_t wide[1024];
@@ -157,7 +158,7 @@ TEST(WorkerDeltas, TheChainOfPayloadsAloneRebuildsTheBuildAndAKilledRunsLeftover
         // of it was half written, and the map's payload was cut short.
         TempFolder folder;
         installOldBuild(folder, name);
-        writeUtf8(folder.path() + "/Data/new.dat", readUtf8(kServed + name + "/Expected/Data/new.dat"));
+        writeUtf8(folder.path() + "/" + kNewFile, readUtf8(kServed + name + "/Expected/" + kNewFile));
         const std::string table = payloads["10006 Data/table.dat"], map = payloads["10006 " + kRegionMap];
         writeUtf8(folder.path() + "/Data/table.dat.vyr-delta", readUtf8(kServed + name + "/" + table));
         writeUtf8(folder.path() + "/Data/table.dat.vyr-part", "half a table");

@@ -68,6 +68,7 @@ def serve_case(root, case, key, other_key):
 
 DELTA_MANIFEST = b"[INSTALLER]\n1.0.0.0\n[LAUNCHER]\n0.0.0.5\n[PLAYER]\n10006 Patch10006.zip\n10007 Patch10007.zip\n"
 REGION_MAP = "Maps/r\u00e9gion.map"  # a name beyond ASCII, UTF-8 in the list and flagged so in the archive
+NEW_FILE = "N\u00e9o/new.dat"  # shipped whole, into a folder the old build lacks
 
 
 def changed(data, rng, spans):
@@ -83,10 +84,10 @@ def delta_builds():
     rng = random.Random(10005)
     v5 = {"Data/table.dat": rng.randbytes(400000), REGION_MAP: rng.randbytes(120000), "old.bin": b"retired\n"}
     v6 = {"Data/table.dat": changed(v5["Data/table.dat"], rng, 6) + rng.randbytes(1000),
-          REGION_MAP: changed(v5[REGION_MAP], rng, 3), "Data/new.dat": rng.randbytes(5000),
+          REGION_MAP: changed(v5[REGION_MAP], rng, 3), NEW_FILE: rng.randbytes(5000),
           "delete.txt": b"old.bin\n"}
     v7 = {"Data/table.dat": changed(v6["Data/table.dat"], rng, 4), REGION_MAP: v6[REGION_MAP],
-          "Data/new.dat": v6["Data/new.dat"]}
+          NEW_FILE: v6[NEW_FILE]}
     return v5, v6, v7
 
 
