@@ -8,8 +8,9 @@
 // given) and unpacks it when it is an archive; 1 when in place, 0 on failure with the status set.
 int downloadPatchFile(const char* fileName, const char* subfolder);
 
-// Refused: the server's own answer (such as a 404) or bytes that do not match `expected`, which no
-// retry changes. Failed: the tries ran out, or the file could not be written or put in place.
+// Refused: a failure no retry changes (the server's own answer such as a 404, bytes that do not match
+// `expected`, a file that cannot be written); another source of the file may still do. Failed: the tries
+// ran out, or the finished file could not be put in place.
 enum class VerifiedFetch { Done, Refused, Failed };
 
 // Fetches <patch base URL>/<serverPath> into `localFile` (UTF-8, below the launcher's folder), held to
