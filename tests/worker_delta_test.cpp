@@ -154,11 +154,12 @@ TEST(WorkerDeltas, TheChainOfPayloadsAloneRebuildsTheBuildAndAKilledRunsLeftover
         EXPECT_EQ(requests.since("Player/"), payloads.size());  // nothing else: no archive
     }
     {
-        // Killed in 10006: new.dat was renamed into place, table.dat's payload was complete, a part file
-        // of it was half written, and the map's payload was cut short.
+        // Killed in 10006: new.dat was renamed into place (before its payload was removed), table.dat's
+        // payload was complete, a part file of it was half written, and the map's payload was cut short.
         TempFolder folder;
         installOldBuild(folder, name);
         writeUtf8(folder.path() + "/" + kNewFile, readUtf8(kServed + name + "/Expected/" + kNewFile));
+        writeUtf8(folder.path() + "/" + kNewFile + ".vyr-delta", "its payload");
         const std::string table = payloads["10006 Data/table.dat"], map = payloads["10006 " + kRegionMap];
         writeUtf8(folder.path() + "/Data/table.dat.vyr-delta", readUtf8(kServed + name + "/" + table));
         writeUtf8(folder.path() + "/Data/table.dat.vyr-part", "half a table");

@@ -12,6 +12,7 @@
 #include "app/launcher_state.h"
 #include "deltas/delta_apply.h"
 #include "formats/own_file_names.h"
+#include "formats/path_check.h"
 #include "settings/launcher_settings.h"
 #include "update/delete_list.h"
 #include "update/delta_plan.h"
@@ -131,6 +132,18 @@ DeltaStepOutcome bringEntryToTarget(const PlannedEntry& planned) {
     return outcome == DeltaStepOutcome::Applied ? applyPayload(planned, files) : outcome;
 }
 
+void removeEntryLeftovers(const DeltaEntry& entry) {
+    EntryFiles files;
+    if (!isSafeRelativePath(entry.targetPath) || !entryFilesOf(entry, &files)) return;
+    char partial[kLocalNameSize + 32];
+    removeLocalFile(files.payload);
+    removeLocalFile(files.part);
+    snprintf(partial, sizeof partial, "%s%s", files.payload, own_file::kDownloadSuffix);
+    removeLocalFile(partial);
+    snprintf(partial, sizeof partial, "%s%s", files.payload, own_file::kValidatorSuffix);
+    removeLocalFile(partial);
+}
+
 const PatchIndexFile* archiveIndexLine(const char* archiveName) {
     char indexPath[kIndexPathSize];
     bool missing = false;
@@ -159,4 +172,11 @@ DeltaStepOutcome applyStepFromDeltas(const VersionStep& step) {
     applyDeleteList();
     SetFileAttributesA(settingText(SettingText::GameExeName), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     return DeltaStepOutcome::Applied;
+}
+
+void removeDeltaLeftovers(const VersionStep& step) {
+    const DeltaList* list = runDeltaList();
+    const DeltaStep* block = list != nullptr ? findDeltaStep(*list, static_cast<uint32_t>(step.version)) : nullptr;
+    if (block == nullptr) return;
+    for (const DeltaEntry& entry : block->entries) removeEntryLeftovers(entry);
 }
