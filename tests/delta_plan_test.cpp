@@ -89,7 +89,7 @@ TEST(DeltaPlan, AChainIsPlannedStepByStepAgainstWhatTheStepBeforeLeft) {
     Installed installed;
     installed.files = {{"Data/a.dat", {1, 8000}}, {"Data/b d/ü.dat", {5, 400}}};
     const VersionStep step6 = manifestStep(10006, {"Patch10006.zip"}), step7 = manifestStep(10007, {"Patch10007.zip"});
-    const PatchIndexFile archive6 = archiveLine(10006, 0xA6, 5000), archive7 = archiveLine(10007, 0xA7, 5000);
+    const PatchIndexFile archive6 = archiveLine(10006, 0xA6, 1 << 20), archive7 = archiveLine(10007, 0xA7, 1 << 20);
     DeltaStepPlan plan;
 
     // Before 10006 is in place, 10007's delta of a.dat has no base: that step would take its archive.
@@ -121,7 +121,7 @@ TEST(DeltaPlan, AChainIsPlannedStepByStepAgainstWhatTheStepBeforeLeft) {
 struct Served {
     DeltaList list = chainList();
     VersionStep step = manifestStep(10006, {"Patch10006.zip"});
-    PatchIndexFile archive = archiveLine(10006, 0xA6, 5000);
+    PatchIndexFile archive = archiveLine(10006, 0xA6, 1 << 20);
     Installed installed;
     Served() { installed.files = {{"Data/a.dat", {1, 8000}}}; }
     DeltaEntry& entry(size_t i) { return list.steps[0].entries[i]; }
@@ -136,8 +136,9 @@ TEST(DeltaPlan, AnythingNotTiedToTheInstalledFilesAndTheArchiveOrSavingNothingKe
         std::function<void(Served&)> change;
     } kCases[] = {
         {"as served", true, [](Served&) {}},
-        {"archive one byte above the payloads", true, [](Served& c) { c.archive.size = 111; }},
-        {"archive as large as the payloads", false, [](Served& c) { c.archive.size = 110; }},
+        // Two payloads of 100 and 10 bytes, each a request of its own.
+        {"archive a byte above them", true, [](Served& c) { c.archive.size = 110 + 2 * kPayloadRequestCost + 1; }},
+        {"archive as large as the payloads", false, [](Served& c) { c.archive.size = 110 + 2 * kPayloadRequestCost; }},
         {"archive of another release", false, [](Served& c) { c.archive.sha256[31] ^= 1; }},
         {"another archive name", false, [](Served& c) { setPath(c.list.steps[0].archiveName, "patch10006.zip"); }},
         {"no block for the version", false, [](Served& c) { c.list.steps[0].version = 10005; }},

@@ -49,11 +49,16 @@ bool planDeltaStep(const DeltaList& list, const VersionStep& step, const PatchIn
     if (step.fileCount != 1 || !isArchiveName(step.files[0])) return false;
     const DeltaStep* block = findDeltaStep(list, static_cast<uint32_t>(step.version));
     if (!blockBelongsToStep(block, step, archiveLine)) return false;
+    uint64_t cost = 0;  // stops the hashing of installed files as soon as the archive is the cheaper
     for (const DeltaEntry& entry : block->entries) {
         EntryWork work;
         if (!isWritableTarget(entry) || !planEntry(entry, hashOf, context, &work)) return false;
-        if (work != EntryWork::InPlace) plan->payloadBytes = addSaturating(plan->payloadBytes, entry.payloadSize);
+        if (work != EntryWork::InPlace) {
+            plan->payloadBytes = addSaturating(plan->payloadBytes, entry.payloadSize);
+            cost = addSaturating(cost, addSaturating(entry.payloadSize, kPayloadRequestCost));
+            if (cost >= archiveLine->size) return false;
+        }
         plan->entries.push_back(PlannedEntry{&entry, work});
     }
-    return plan->payloadBytes < archiveLine->size;
+    return true;
 }

@@ -18,6 +18,10 @@ struct PlannedEntry {
     EntryWork work;
 };
 
+// Each payload is a request of its own, and its file is flushed and renamed on its own: a step of many
+// small files costs less as one archive. Counted as this many bytes per payload against the archive.
+enum { kPayloadRequestCost = 64 << 10 };
+
 struct DeltaStepPlan {
     std::vector<PlannedEntry> entries;  // the block's order
     uint64_t payloadBytes;              // what the deltas and whole files download together
@@ -32,7 +36,7 @@ typedef bool (*InstalledFileHash)(void* context, const char* targetPath, uint8_t
 // a block of that version and archive name whose archive hash is that of `archiveLine` (the signed
 // index line of Player/<archive>; nullptr when there is none), every entry's target is a name the
 // launcher may write and is either in place, the base of its delta, or travels whole, and the
-// payloads together are smaller than the archive. Otherwise the step takes its archive, as a
-// launcher without deltas does. Each installed file is hashed once.
+// payloads together, each with kPayloadRequestCost, are smaller than the archive. Otherwise the step
+// takes its archive, as a launcher without deltas does. Each installed file is hashed at most once.
 bool planDeltaStep(const DeltaList& list, const VersionStep& step, const PatchIndexFile* archiveLine,
                    InstalledFileHash hashOf, void* context, DeltaStepPlan* plan);
