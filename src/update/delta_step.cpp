@@ -132,6 +132,8 @@ DeltaStepOutcome bringEntryToTarget(const PlannedEntry& planned) {
     return outcome == DeltaStepOutcome::Applied ? applyPayload(planned, files) : outcome;
 }
 
+// What a killed run, or one that gave the step to its archive, left beside a target: never used again
+// once the target is in place.
 void removeEntryLeftovers(const DeltaEntry& entry) {
     EntryFiles files;
     if (!isSafeRelativePath(entry.targetPath) || !entryFilesOf(entry, &files)) return;
@@ -165,18 +167,16 @@ DeltaStepOutcome applyStepFromDeltas(const VersionStep& step) {
     if (!planDeltaStep(*list, step, archiveIndexLine(step.files[0]), hashInstalledTarget, nullptr, &plan))
         return DeltaStepOutcome::UseArchive;
     for (const PlannedEntry& planned : plan.entries) {
-        if (planned.work == EntryWork::InPlace) continue;
+        if (planned.work == EntryWork::InPlace) {
+            removeEntryLeftovers(*planned.entry);
+            continue;
+        }
         DeltaStepOutcome outcome = bringEntryToTarget(planned);
+        if (outcome == DeltaStepOutcome::UseArchive)
+            for (const PlannedEntry& other : plan.entries) removeEntryLeftovers(*other.entry);
         if (outcome != DeltaStepOutcome::Applied) return outcome;
     }
     applyDeleteList();
     SetFileAttributesA(settingText(SettingText::GameExeName), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     return DeltaStepOutcome::Applied;
-}
-
-void removeDeltaLeftovers(const VersionStep& step) {
-    const DeltaList* list = runDeltaList();
-    const DeltaStep* block = list != nullptr ? findDeltaStep(*list, static_cast<uint32_t>(step.version)) : nullptr;
-    if (block == nullptr) return;
-    for (const DeltaEntry& entry : block->entries) removeEntryLeftovers(entry);
 }

@@ -15,8 +15,3 @@ enum class DeltaStepOutcome {
 };
 
 DeltaStepOutcome applyStepFromDeltas(const VersionStep& step);
-
-// Once a step is in place, by its payloads or its archive: the payloads and part files of its list
-// block that a killed or abandoned run left behind go, so they neither fill the disk nor meet a later
-// step's download of the same target.
-void removeDeltaLeftovers(const VersionStep& step);
