@@ -5,6 +5,7 @@ vyr_unit_test(worker_progress_test SOURCES worker_progress_test.cpp)
 vyr_unit_test(patch_index_test SOURCES patch_index_test.cpp)
 vyr_unit_test(delta_list_test SOURCES delta_list_test.cpp)
 vyr_unit_test(zip_directory_test SOURCES zip_directory_test.cpp)
+vyr_unit_test(delta_plan_test SOURCES delta_plan_test.cpp)
 
 if(WIN32)
   # minizip's writer, only for building archives inside the tests.

@@ -19,3 +19,15 @@ if(WIN32)
                              ${CMAKE_BINARY_DIR}/generated/version)
   set_target_properties(VYRLauncher_signed PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 endif()
+
+if(WIN32)
+  # Steps rebuilt from signed delta payloads, against the same openssl-signed fixtures.
+  vyr_unit_test(worker_delta_test SOURCES worker_delta_test.cpp ${CMAKE_SOURCE_DIR}/src/verification/patch_key.cpp
+                FIXTURES patch_server)
+  target_include_directories(worker_delta_test BEFORE PRIVATE ${CMAKE_BINARY_DIR}/generated/signed)
+endif()
+
+if(WIN32)
+  # The signed launcher killed while it applies a large delta payload, then started again.
+  vyr_e2e_test(e2e_delta_kill e2e/test_delta_kill.py)
+endif()

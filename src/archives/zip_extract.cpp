@@ -237,6 +237,14 @@ int makeDirectories(const char* path) {
     return makeWideDirectories(widePath, &allMade);
 }
 
+int makeUtf8Directories(const char* path) {
+    if (path == nullptr || !isSafeRelativePath(path) || !isValidUtf8(path)) return 0;
+    WCHAR widePath[kWidePathSize];
+    if (!toWideName(path, true, widePath, kWidePathSize)) return 0;
+    bool allMade;
+    return makeWideDirectories(widePath, &allMade);
+}
+
 int unpackLaneOf(const char* name, int laneCount) {
     // The key leaves out case, separators, dots and spaces (and bytes outside ASCII, whose case the
     // code page decides): names that differ only there may be one file to Windows. Names the key

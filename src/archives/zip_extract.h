@@ -66,3 +66,5 @@ int unpackLaneOf(const char* entryName, int laneCount);
 // Creates below the current directory every directory named in `path` before its last separator,
 // at most kMaxDirectoryDepth levels; nonzero when the last creation made a new directory.
 int makeDirectories(const char* path);
+// The same for a UTF-8 path.
+int makeUtf8Directories(const char* path);

@@ -10,6 +10,7 @@ const char kConfig[] = "config";
 const char kConfigTemp[] = "config.tmp";
 const char kManifestCopy[] = "update.dat";
 const char kIndexCopy[] = "update.idx";
+const char kDeltaListCopy[] = "update.dlt";
 // The record of the last verification of the game's files, beside config and written like it.
 const char kVerifyRecord[] = "verify.dat";
 const char kVerifyRecordTemp[] = "verify.tmp";

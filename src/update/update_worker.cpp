@@ -12,6 +12,7 @@
 #include "settings/config_file.h"
 #include "settings/launcher_settings.h"
 #include "update/delete_list.h"
+#include "update/delta_step.h"
 #include "update/manifest.h"
 #include "update/patch_download.h"
 #include "update/patch_progress.h"
@@ -25,8 +26,8 @@
 
 namespace {
 
-enum { kUrlSize = 256, kTempNameSize = kPathSize + 16, kUnpackRetryPauseMs = 250, kUnpackRetryLimitMs = 10000,
-       kDownloadTries = 5, kFirstBackoffMs = 1000, kRetryWindowMs = 40000 };
+enum { kUrlSize = 256, kTempNameSize = kPathSize + 32, kWidePathSize = 1024, kUnpackRetryPauseMs = 250,
+       kUnpackRetryLimitMs = 10000, kDownloadTries = 5, kFirstBackoffMs = 1000, kRetryWindowMs = 40000 };
 
 const char kPlayerSubfolder[] = "/Player/";
 const char* const kTempSuffix = own_file::kDownloadSuffix;
@@ -54,21 +55,42 @@ void storeFileProgress(long long received, long long size) {
 // The files of one download: the target, the partial body beside it and the server's validator of
 // that body, which a resumed request must name so it never splices two different server files.
 struct DownloadFiles {
-    const char* fileName;  // as the manifest names it, also the target below the launcher's folder
+    const char* fileName;    // as the status line names it
+    const char* targetFile;  // below the launcher's folder: the manifest's name, or a delta payload's
+    bool utf8Names;          // local names in UTF-8 (delta list targets) rather than the ANSI code page
     char url[kUrlSize];
     char tempFile[kTempNameSize];
     char validatorFile[kTempNameSize];
     const PatchIndexFile* expected;  // the index line to match; nullptr when the build verifies nothing
 };
 
-void discardPartial(const DownloadFiles& d) {
-    DeleteFileA(d.tempFile);
-    DeleteFileA(d.validatorFile);
+// Manifest names are in the ANSI code page, as they have always been; delta list targets are UTF-8.
+bool widenLocalName(const DownloadFiles& d, const char* name, WCHAR (&wide)[kWidePathSize]) {
+    UINT codePage = d.utf8Names ? CP_UTF8 : CP_ACP;
+    DWORD flags = d.utf8Names ? MB_ERR_INVALID_CHARS : 0;
+    return MultiByteToWideChar(codePage, flags, name, -1, wide, kWidePathSize) > 0;
 }
 
-bool readValidatorFile(const char* path, char (&validator)[kValidatorSize]) {
+// true when no file of that name is left.
+bool deleteLocalFile(const DownloadFiles& d, const char* name) {
+    WCHAR wide[kWidePathSize];
+    if (!widenLocalName(d, name, wide)) return true;
+    return DeleteFileW(wide) || GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+FILE* openLocalFile(const DownloadFiles& d, const char* name, const WCHAR* mode) {
+    WCHAR wide[kWidePathSize];
+    return widenLocalName(d, name, wide) ? _wfopen(wide, mode) : nullptr;
+}
+
+void discardPartial(const DownloadFiles& d) {
+    deleteLocalFile(d, d.tempFile);
+    deleteLocalFile(d, d.validatorFile);
+}
+
+bool readValidatorFile(const DownloadFiles& d, char (&validator)[kValidatorSize]) {
     validator[0] = '\0';
-    FILE* file = fopen(path, "rb");
+    FILE* file = openLocalFile(d, d.validatorFile, L"rb");
     if (file == nullptr) return false;
     size_t count = fread(validator, 1, sizeof validator - 1, file);
     fclose(file);
@@ -77,12 +99,12 @@ bool readValidatorFile(const char* path, char (&validator)[kValidatorSize]) {
 }
 
 // false when the file may still hold another validator than `validator`.
-bool writeValidatorFile(const char* path, const char* validator) {
-    FILE* file = fopen(path, "wb");
-    if (file == nullptr) return DeleteFileA(path) || GetLastError() == ERROR_FILE_NOT_FOUND;
+bool writeValidatorFile(const DownloadFiles& d, const char* validator) {
+    FILE* file = openLocalFile(d, d.validatorFile, L"wb");
+    if (file == nullptr) return deleteLocalFile(d, d.validatorFile);
     bool whole = fwrite(validator, 1, strlen(validator), file) == strlen(validator);
     if (fclose(file) == 0 && whole) return true;
-    DeleteFileA(path);
+    deleteLocalFile(d, d.validatorFile);
     return false;
 }
 
@@ -102,11 +124,16 @@ bool hashExistingBytes(HANDLE file, Sha256Stream* hash) {
 }
 
 HANDLE openTempFile(const DownloadFiles& d) {
-    HANDLE file = CreateFileA(d.tempFile, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    WCHAR wide[kWidePathSize];
+    if (!widenLocalName(d, d.tempFile, wide)) return INVALID_HANDLE_VALUE;
+    HANDLE file = CreateFileW(wide, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        makeDirectories(d.fileName);
-        file = CreateFileA(d.tempFile, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+        if (d.utf8Names)
+            makeUtf8Directories(d.targetFile);
+        else
+            makeDirectories(d.targetFile);
+        file = CreateFileW(wide, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
     }
     return file;
@@ -115,7 +142,7 @@ HANDLE openTempFile(const DownloadFiles& d) {
 // How far the partial file may be trusted: with an index the final hash decides, without one only a
 // validator kept from the first part lets the server tell whether its file is still the same.
 long long resumablePartSize(const DownloadFiles& d, HANDLE file, char (&validator)[kValidatorSize]) {
-    bool haveValidator = readValidatorFile(d.validatorFile, validator);
+    bool haveValidator = readValidatorFile(d, validator);
     long long have = fileSizeOf(file);
     if (have > 0 && (haveValidator || d.expected != nullptr)) return have;
     return 0;
@@ -149,8 +176,8 @@ Attempt reportFetchFailure(const DownloadFiles& d, const FetchResult& result) {
 // on, so a kill during it never leaves the old file's validator beside the new file's bytes.
 bool replaceValidator(void* context, const char* validator) {
     const DownloadFiles* d = static_cast<const DownloadFiles*>(context);
-    if (validator[0] != '\0') return writeValidatorFile(d->validatorFile, validator);
-    return DeleteFileA(d->validatorFile) || GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (validator[0] != '\0') return writeValidatorFile(*d, validator);
+    return deleteLocalFile(*d, d->validatorFile);
 }
 
 // After a failed fetch: what was received is kept for the next attempt when the failure may pass and
@@ -160,7 +187,7 @@ bool replaceValidator(void* context, const char* validator) {
 void keepOrDiscardPartial(const DownloadFiles& d, const FetchResult& result) {
     char validator[kValidatorSize];
     bool resumable = isTransientFetchFailure(result) && result.received > 0 &&
-                     (readValidatorFile(d.validatorFile, validator) || d.expected != nullptr);
+                     (readValidatorFile(d, validator) || d.expected != nullptr);
     if (!resumable) discardPartial(d);
 }
 
@@ -235,7 +262,8 @@ int backoffMs(int attempt) {
     return pause - pause / 4 + static_cast<int>(GetTickCount() % static_cast<DWORD>(pause / 2 + 1));
 }
 
-int downloadWithRetries(const DownloadFiles& d) {
+// Done, Failed (the server's own answer or the bytes refused it), or Retry when the tries ran out.
+Attempt downloadWithRetries(const DownloadFiles& d) {
     lastByteTick = GetTickCount();
     DWORD lastProgress = lastByteTick;
     long long furthest = 0;  // a try that gets no further than an earlier one (a part dropped and fetched
@@ -244,15 +272,14 @@ int downloadWithRetries(const DownloadFiles& d) {
     for (;;) {
         long long reached = 0;
         Attempt outcome = attemptDownload(d, &reached);
-        if (outcome == Attempt::Done) return 1;
+        if (outcome != Attempt::Retry) return outcome;
         bool progressed = reached > furthest;
         if (progressed) {
             furthest = reached;
             lastProgress = lastByteTick;  // a try that stalled after its last byte made no progress meanwhile
         }
         tries = progressed ? 1 : tries + 1;
-        if (outcome == Attempt::Failed || tries >= kDownloadTries) return 0;
-        if (GetTickCount() - lastProgress >= kRetryWindowMs) return 0;
+        if (tries >= kDownloadTries || GetTickCount() - lastProgress >= kRetryWindowMs) return Attempt::Retry;
         formatStatusText("Downloading file (%s) - retrying", d.fileName);
         Sleep(static_cast<DWORD>(backoffMs(tries - 1)));
         formatStatusText("Downloading file (%s)", d.fileName);
@@ -295,9 +322,22 @@ bool roomToUnpack(const char* archivePath) {
 }
 
 // Puts the completed temp file in place of the target; read-only or hidden targets are cleared first.
-bool replaceTarget(const char* tempFile, const char* destFile) {
-    SetFileAttributesA(destFile, FILE_ATTRIBUTE_NORMAL);
-    return MoveFileExA(tempFile, destFile, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+bool replaceTarget(const DownloadFiles& d) {
+    WCHAR temp[kWidePathSize], target[kWidePathSize];
+    if (!widenLocalName(d, d.tempFile, temp) || !widenLocalName(d, d.targetFile, target)) return false;
+    SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
+    return MoveFileExW(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+// Fills a download's local names and URL; false when a name does not fit its field.
+bool prepareDownload(DownloadFiles* d, const char* urlPattern, const char* subfolder, const char* serverName) {
+    const char* base = settingText(SettingText::PatchBaseUrl);
+    int urlLength = snprintf(d->url, sizeof d->url, urlPattern, base, subfolder, serverName);
+    int tempLength = snprintf(d->tempFile, sizeof d->tempFile, "%s%s", d->targetFile, kTempSuffix);
+    int validatorLength = snprintf(d->validatorFile, sizeof d->validatorFile, "%s%s", d->targetFile, kValidatorSuffix);
+    return urlLength >= 0 && urlLength < static_cast<int>(sizeof d->url) && tempLength >= 0 &&
+           tempLength < static_cast<int>(sizeof d->tempFile) && validatorLength >= 0 &&
+           validatorLength < static_cast<int>(sizeof d->validatorFile);
 }
 
 void publishExtractMessage(const char* message) { setStatusText(message); }
@@ -341,17 +381,35 @@ int reportUnreadableSteps() {
     return 0;
 }
 
+// The step's manifest files, one after the other; false when one failed.
+bool fetchStepFiles(const VersionStep& step, int* done) {
+    for (int f = 0; f < step.fileCount && f < kMaxStepFiles; ++f) {
+        gState.fileProgress = 0;
+        gState.totalProgress = totalPercent(*done, gState.totalFileCount);
+        if (!downloadPatchFile(step.files[f], kPlayerSubfolder)) return false;
+        ++*done;
+    }
+    return true;
+}
+
+// A step the delta list rebuilds for less than its archive is taken from there; every other step, and
+// one whose payloads will not do, fetches its files as ever. false when the step failed.
+bool bringStepInPlace(const VersionStep& step, int* done) {
+    if (gState.totalFileCount == 0) return true;
+    gState.fileProgress = 0;
+    gState.totalProgress = totalPercent(*done, gState.totalFileCount);
+    DeltaStepOutcome fromDeltas = applyStepFromDeltas(step);
+    if (fromDeltas == DeltaStepOutcome::UseArchive) return fetchStepFiles(step, done);
+    *done += step.fileCount;
+    return fromDeltas == DeltaStepOutcome::Applied;
+}
+
 // One pass over the step table; false when a file failed (the status says why).
 bool applyStepTable() {
     int done = 0;
     for (int s = 0; s < kMaxVersionSteps && gState.versionSteps[s].version != 0; ++s) {
         const VersionStep& step = gState.versionSteps[s];
-        for (int f = 0; f < step.fileCount && f < kMaxStepFiles && gState.totalFileCount != 0; ++f) {
-            gState.fileProgress = 0;
-            gState.totalProgress = totalPercent(done, gState.totalFileCount);
-            if (!downloadPatchFile(step.files[f], kPlayerSubfolder)) return false;
-            ++done;
-        }
+        if (!bringStepInPlace(step, &done)) return false;
         gState.localGameVersion = step.version;
         writeConfig();
     }
@@ -384,31 +442,51 @@ int downloadPatchFile(const char* fileName, const char* subfolder) {
     if (!isSafeRelativePath(fileName) || namesFolder) return failDownload("Creating file failed. (%s)", fileName);
     DownloadFiles d = {};
     d.fileName = fileName;
-    const char* base = settingText(SettingText::PatchBaseUrl);
-    int urlLength = subfolder != nullptr ? snprintf(d.url, sizeof d.url, "%s%s%s", base, subfolder, fileName)
-                                         : snprintf(d.url, sizeof d.url, "%s%s", base, fileName);
+    d.targetFile = fileName;
     formatStatusText("Downloading file (%s)", fileName);
-    if (urlLength < 0 || urlLength >= static_cast<int>(sizeof d.url))
+    if (!prepareDownload(&d, "%s%s%s", subfolder != nullptr ? subfolder : "", fileName))
         return failDownload("Downloading failed - open (%s)", fileName);
     if (!findExpectedLine(fileName, &d.expected)) return failDownload("Downloading failed - verify (%s)", fileName);
-    snprintf(d.tempFile, sizeof d.tempFile, "%s%s", fileName, kTempSuffix);
-    snprintf(d.validatorFile, sizeof d.validatorFile, "%s%s", fileName, kValidatorSuffix);
 
-    if (!downloadWithRetries(d)) return 0;
-    if (!replaceTarget(d.tempFile, fileName)) {
+    if (downloadWithRetries(d) != Attempt::Done) return 0;
+    if (!replaceTarget(d)) {
         discardPartial(d);
         return failDownload("Creating file failed. (%s)", fileName);
     }
-    DeleteFileA(d.validatorFile);
+    deleteLocalFile(d, d.validatorFile);
     if (isArchiveName(fileName) && !unpackArchive(fileName)) return 0;
 
     SetFileAttributesA(settingText(SettingText::GameExeName), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     return 1;
 }
 
+VerifiedFetch downloadVerifiedFile(const char* serverPath, const char* localFile, const char* shownName,
+                                   const PatchIndexFile& expected) {
+    DownloadFiles d = {};
+    d.fileName = shownName;
+    d.targetFile = localFile;
+    d.utf8Names = true;
+    d.expected = &expected;
+    formatStatusText("Downloading file (%s)", shownName);
+    if (!prepareDownload(&d, "%s%s%s", "/", serverPath)) {
+        failDownload("Downloading failed - open (%s)", shownName);
+        return VerifiedFetch::Refused;
+    }
+    Attempt outcome = downloadWithRetries(d);
+    if (outcome != Attempt::Done) return outcome == Attempt::Failed ? VerifiedFetch::Refused : VerifiedFetch::Failed;
+    if (!replaceTarget(d)) {
+        discardPartial(d);
+        failDownload("Creating file failed. (%s)", shownName);
+        return VerifiedFetch::Failed;
+    }
+    deleteLocalFile(d, d.validatorFile);
+    return VerifiedFetch::Done;
+}
+
 unsigned __stdcall updateWorker(void*) {
     gState.fileProgress = 0;
     gState.totalProgress = 0;
+    loadDeltaListForRun();
     int result = applySteps();
     closePatchSession(&workerSession);
     return static_cast<unsigned>(result);

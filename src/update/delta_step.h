@@ -1,0 +1,17 @@
+// A pending step rebuilt from the signed delta list instead of its archive: the launcher's worker
+// loads the run's list once and asks here first for every step.
+#pragma once
+
+#include "app/version_step.h"
+
+// A build with a key loads the run's delta list when steps are pending; without a list every step
+// takes its archive.
+void loadDeltaListForRun();
+
+enum class DeltaStepOutcome {
+    Applied,     // every file of the step is its target and the delete list ran: record the version
+    UseArchive,  // no usable plan, or a payload that would not do: fetch the archive as ever
+    Failed,      // a failure the archive would meet as well (network, disk); the status says which
+};
+
+DeltaStepOutcome applyStepFromDeltas(const VersionStep& step);
