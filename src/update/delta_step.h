@@ -15,3 +15,8 @@ enum class DeltaStepOutcome {
 };
 
 DeltaStepOutcome applyStepFromDeltas(const VersionStep& step);
+
+// Once a step is in place, by its payloads or its archive: the payloads and part files a killed or
+// abandoned run left for that step (or an earlier one) go, then their marker. Without a marker nothing
+// is looked at, so a step of many entries costs no deletes.
+void removeDeltaLeftovers(const VersionStep& step);
