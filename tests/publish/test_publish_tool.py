@@ -5,6 +5,7 @@ openssl accepts, verify catching a tampered archive, a missing file and a wrong 
 check on real PE files, and every name the formats cannot carry refused with nothing published. The delta
 list is read here with a parser of its own and its payloads decoded by the zstd command-line tool."""
 import argparse
+import glob
 import hashlib
 import os
 import random
@@ -90,8 +91,8 @@ class PublishToolTests(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    def run_tool(self, *args, expect=0):
-        result = subprocess.run([TOOL] + list(args), capture_output=True, text=True)
+    def run_tool(self, *args, expect=0, before_exec=None):
+        result = subprocess.run([TOOL] + list(args), capture_output=True, text=True, preexec_fn=before_exec)
         if expect is not None:
             self.assertEqual(result.returncode, expect, "%s\n%s%s" % (args, result.stdout, result.stderr))
         return result
@@ -509,6 +510,22 @@ class PublishToolTests(unittest.TestCase):
         problems = self.run_tool("verify", "--www", self.www, expect=1).stderr
         self.assertIn("LauncherPatchInfo.txt.previous: left by an interrupted run", problems)
         self.assertIn("Player/Patch10003.zip.publishing4242: left by an interrupted run", problems)
+        os.remove(manifest_path + ".previous")
+        os.remove(os.path.join(self.www, "Player", "Patch10003.zip.publishing4242"))
+        # The delta list cannot be written (a folder holds its temporary name, known in the child before
+        # exec): the manifest is live, so the build list must follow it all the same, and the run fails.
+        c = self.build("C", {"a.dat": "c", "new.dat": "n"})
+        deltas_path = os.path.join(self.www, "PatchDeltas.txt")
+        old_deltas = read(deltas_path)
+        block = lambda: os.makedirs("%s.publishing%d/x" % (deltas_path, os.getpid()))
+        args = ["release", "--www", self.www, "--from", b, "--to", c, "--version", "10003", "--private", self.key]
+        stderr = self.run_tool(*args, expect=1, before_exec=block).stderr
+        self.assertIn("the step is published without deltas", stderr)
+        self.assertEqual(read(deltas_path), old_deltas)
+        self.assertEqual(parse_build_list(read(os.path.join(self.www, "PatchBuild.txt")))[1], 10003)
+        for leftover in glob.glob(deltas_path + ".publishing*"):
+            shutil.rmtree(leftover)
+        self.run_tool("verify", "--www", self.www, "--public", public)
 
     def test_archives_of_65536_entries_or_more_read_whole_and_verify_checks_every_entry(self):
         files = {"d%02d/f%05d" % (i // 1000, i): "%d" % i for i in range(65600)}
