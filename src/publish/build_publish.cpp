@@ -257,6 +257,12 @@ bool publishBuildList(const std::string& www, const BuildList& list, const std::
         if (!signData(privateKey, text, signature, error)) return false;
         text += formatSignatureLine(signature);
     }
+    if (text.size() > kMaxSignedListBytes) {
+        *error = std::string("the new ") + kBuildListName + " would be " + std::to_string(text.size()) +
+                 " bytes, above the " + std::to_string(kMaxSignedListBytes >> 20) +
+                 " MiB launchers read; it was not published";
+        return false;
+    }
     BuildList readBack;
     if (!parseBuildList(text.data(), text.size(), &readBack, IndexSignature::Optional)) {
         *error = std::string("the launcher would not read the new ") + kBuildListName + "; it was not published";
@@ -277,6 +283,9 @@ std::vector<std::string> verifyBuildList(const std::string& www, const ManifestC
     BuildList list;
     readFileBytes(path, &bytes);
     std::string text(bytes.begin(), bytes.end());
+    if (text.size() > kMaxSignedListBytes)
+        problems.push_back(std::string(kBuildListName) + ": " + std::to_string(text.size()) + " bytes, above the " +
+                           std::to_string(kMaxSignedListBytes >> 20) + " MiB launchers read; they ignore it");
     if (!parseBuildList(text.data(), text.size(), &list, IndexSignature::Optional)) {
         problems.push_back(std::string(kBuildListName) + ": not in the build list format");
         return problems;

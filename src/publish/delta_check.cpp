@@ -198,6 +198,9 @@ std::vector<std::string> verifyDeltaList(const std::string& www, const ManifestC
     DeltaList list;
     std::string text;
     if (readBytes(path, &bytes)) text.assign(bytes.begin(), bytes.end());
+    if (text.size() > kMaxSignedListBytes)
+        problems.push_back(std::string(kDeltaListName) + ": " + std::to_string(text.size()) + " bytes, above the " +
+                           std::to_string(kMaxSignedListBytes >> 20) + " MiB launchers read; they take archives");
     if (!parseDeltaList(text.data(), text.size(), &list, IndexSignature::Optional)) {
         problems.push_back(std::string(kDeltaListName) + ": not in the delta list format");
         return problems;

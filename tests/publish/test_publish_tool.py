@@ -383,6 +383,16 @@ class PublishToolTests(unittest.TestCase):
                 write(path, good)
         write(build_list, good_list.replace(b"release 3 10003", b"release 3 10002"))
         self.assertIn("10002", self.run_tool("verify", "--www", self.www, expect=1).stderr)
+        # A list past the 16 MiB launchers read is reported, though every line of it is sound.
+        body = parse_build_list(good_list)[3].decode()
+        lines = body.splitlines(True)
+        fields = " ".join(lines[2].split(" ")[:6])
+        files = lines[2:] + ["%s Padding/%s%05d\n" % (fields, "y" * 200, i) for i in range(40000)]
+        write(build_list, "".join(lines[:2] + sorted(files, key=lambda f: f.split(" ", 6)[6])))
+        self.assertGreater(os.path.getsize(build_list), 16 << 20)
+        problems = self.run_tool("verify", "--www", self.www, expect=1).stderr
+        self.assertEqual(problems.splitlines(), ["vyr-publish: PatchBuild.txt: %d bytes, above the 16 MiB launchers read; "
+                                                 "they ignore it" % os.path.getsize(build_list)])
 
     def test_verify_finds_blocks_that_do_not_rebuild_their_archive(self):
         words = [b"alpha ", b"beta ", b"gamma ", b"\n"]
@@ -425,6 +435,26 @@ class PublishToolTests(unittest.TestCase):
         before = self.served()
         self.assertIn("PatchDeltas.txt", self.release(d, a, 10005, signed=False, extra=["--unsigned"], expect=1).stderr)
         self.assertEqual(self.served(), before)
+        # Years of steps pass the 16 MiB launchers read: verify says so, and the next release drops the
+        # oldest blocks until the list fits, keeping the launcher lines and the newest blocks.
+        cap = 16 << 20
+        whole_line = " ".join(["whole", new_whole["target_hex"], new_whole["size"], new_whole["payload_hex"],
+                               new_whole["payload_size"], new_whole["payload"], "Data/%s%%d\n" % ("x" * 150)])
+        old_blocks = "".join("step %d %s Patch%d.zip\n" % (v, "ab" * 32, v) + "".join(whole_line % i for i in range(100))
+                             for v in range(1, 500))
+        launcher_line = "launcher %s %s 5 %s 5 Launcher/Deltas/%s.zst\n" % ("cd" * 32, "ef" * 32, "12" * 32, "12" * 32)
+        header, rest = good.decode().split("\n", 1)
+        write(list_path, header + "\n" + old_blocks + rest + launcher_line)
+        self.assertGreater(os.path.getsize(list_path), cap)
+        self.assertIn("above the 16 MiB launchers read", self.run_tool("verify", "--www", self.www, expect=1).stderr)
+        e = self.build("E", {"engine.dll": engine[:4000] + b"fix" + engine[4000:],
+                             "new.dat": read(os.path.join(b, "new.dat"))})
+        self.assertIn("dropped the blocks of", self.release(d, e, 10005, signed=False, extra=["--unsigned"]).stdout)
+        self.assertLessEqual(os.path.getsize(list_path), cap)
+        steps, launcher, _, _ = parse_delta_list(read(list_path))
+        self.assertNotIn(1, steps)
+        self.assertTrue({499, 10002, 10004, 10005} <= set(steps))
+        self.assertEqual(launcher, [launcher_line.split()])
 
     def test_keys_are_written_whole_with_mode_0600_and_readable_keys_are_refused(self):
         def limited_writes():
