@@ -346,6 +346,11 @@ class PublishToolTests(unittest.TestCase):
             else:
                 os.remove(stored)
             self.assertIn(path + " (", self.run_tool("verify", "--www", self.www, "--public", public, expect=1).stderr)
+            if damage == "flip":
+                # The next release stops at the damaged store file instead of quietly writing it anew.
+                served = self.served()
+                self.assertIn(stored + " is stored but does not rebuild", self.release(b, b, 10004, expect=1).stderr)
+                self.assertEqual(self.served(), served)
             write(stored, good)
 
         # prune removes what no list names (the first engine's payload stays: the first step's block
