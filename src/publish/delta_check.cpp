@@ -9,6 +9,7 @@
 #include <set>
 
 #include "deltas/delta_make.h"
+#include "formats/own_file_names.h"
 #include "formats/path_check.h"
 #include "update/patch_progress.h"
 #include "publish/archive_writer.h"
@@ -101,6 +102,9 @@ struct ListChecker {
         std::set<std::string> listed;
         for (const DeltaEntry& line : block.entries) {
             listed.insert(line.targetPath);
+            // The launcher skips such a block as a whole, so its players quietly take the archive.
+            if (!isSafeRelativePath(line.targetPath) || ownFileNameOf(line.targetPath) != nullptr)
+                problems->push_back(step + line.targetPath + ": a name the launcher refuses to write");
             auto found = entries.find(line.targetPath);
             if (found == entries.end())
                 problems->push_back(step + line.targetPath + ": in the delta list but not in " + block.archiveName);

@@ -429,6 +429,7 @@ class PublishToolTests(unittest.TestCase):
                 " ".join([new_whole["payload_hex"], new_whole["payload_size"], new_whole["payload"]]).encode()),
             "delete.txt: in Patch10002.zip but not in the delta list": good.replace(delete_line.encode(), b""),
             "(a block of another release)": good.replace(steps[10004][0].encode(), b"0" * 64),
+            "step 10002: Update.DAT: a name the launcher refuses to write": good.replace(b" new.dat\n", b" Update.DAT\n"),
         }
         for expected, damaged in damages.items():
             with self.subTest(expected=expected):
