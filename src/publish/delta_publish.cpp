@@ -33,10 +33,9 @@ std::string hexText(const uint8_t* bytes, size_t count) {
     return text.data();
 }
 
-// Makes, checks and places one payload; fills the entry's payload fields.
-bool makeCheckedPayload(const std::string& www, const std::string& folder, const DeltaBytes* base,
-                        const DeltaBytes& target, const std::string& what, DeltaBytes* payload, DeltaEntry* entry,
-                        std::string* error) {
+// Makes and checks one payload; fills the entry's payload fields.
+bool makeUnplacedPayload(const std::string& folder, const DeltaBytes* base, const DeltaBytes& target,
+                         const std::string& what, DeltaBytes* payload, DeltaEntry* entry, std::string* error) {
     std::string problem;
     if (!makePayload(base, target, payload, &problem) || !payloadRebuilds(base, *payload, target, &problem)) {
         *error = what + ": the " + (base ? "delta" : "whole payload") + " cannot be made: " + problem;
@@ -46,7 +45,14 @@ bool makeCheckedPayload(const std::string& www, const std::string& folder, const
     entry->payloadSize = payload->size();
     std::string path = folder + hexText(entry->payloadSha256, kSha256Size) + kPayloadSuffix;
     snprintf(entry->payloadPath, sizeof entry->payloadPath, "%s", path.c_str());
-    return placePayload(www, path, *payload, error);
+    return true;
+}
+
+bool makeCheckedPayload(const std::string& www, const std::string& folder, const DeltaBytes* base,
+                        const DeltaBytes& target, const std::string& what, DeltaBytes* payload, DeltaEntry* entry,
+                        std::string* error) {
+    return makeUnplacedPayload(folder, base, target, what, payload, entry, error) &&
+           placePayload(www, entry->payloadPath, *payload, error);
 }
 
 // Why the step's archive cannot be described by a block, or "" when it can.
@@ -222,9 +228,12 @@ bool addLauncherDelta(const std::string& www, const std::vector<uint8_t>& newLau
     for (const DeltaEntry& line : list->launcherDeltas)
         if (memcmp(line.baseSha256, entry.baseSha256, kSha256Size) == 0) return true;
     DeltaBytes payload;
-    if (!makeCheckedPayload(www, kLauncherDeltas, &served, newLauncher, updater_file::kLauncherUrlPath, &payload,
-                            &entry, error))
+    if (!makeUnplacedPayload(kLauncherDeltas, &served, newLauncher, updater_file::kLauncherUrlPath, &payload, &entry,
+                             error))
         return false;
+    // Updater fetches the launcher whole otherwise: a delta not clearly smaller is not worth its risk.
+    if (entry.payloadSize * 100 >= kDeltaWorthPercent * newLauncher.size()) return true;
+    if (!placePayload(www, entry.payloadPath, payload, error)) return false;
     list->launcherDeltas.push_back(entry);
     return true;
 }

@@ -685,6 +685,17 @@ class PublishToolTests(unittest.TestCase):
             self.assertEqual(launcher[0][1:4], [hashlib.sha256(read(first)).hexdigest(),
                                                 hashlib.sha256(read(second)).hexdigest(), str(len(read(second)))])
             self.assertEqual(zstd_decode(os.path.join(self.www, launcher[0][6]), first), read(second))
+        # A launcher sharing little with the served one gets no delta (Updater fetches it whole), and
+        # prune sweeps Launcher/Deltas/ of every payload no line names.
+        grown = os.path.join(self.dir, "grown.exe")
+        write(grown, read(exe) + os.urandom(3 * len(read(exe))))
+        self.run_tool("launcher", "--www", self.www, "--file", grown, "--version", "1.2.3.4")
+        deltas = os.path.join(self.www, "PatchDeltas.txt")
+        self.assertEqual(parse_delta_list(read(deltas))[1] if os.path.exists(deltas) else [], [])
+        orphan = "Launcher/Deltas/%s.zst" % ("ab" * 32)
+        write(os.path.join(self.www, orphan), b"orphan")
+        self.assertIn("removed " + orphan, self.run_tool("prune", "--www", self.www).stdout)
+        self.assertEqual(os.listdir(os.path.join(self.www, "Launcher", "Deltas")), [])
         for command in ("launcher", "installer"):  # not an executable at all
             self.run_tool(command, "--www", self.www, "--file", os.path.join(self.dir, "main.c"), "--version",
                           "1.2.3.4", expect=1)
