@@ -31,6 +31,7 @@ namespace {
 const unsigned kPublishThreads = 2;
 const char kStoreFolder[] = "Player/Files";
 const char kDeltaFolder[] = "Player/Deltas";
+const char kLauncherDeltaFolder[] = "Launcher/Deltas";
 
 std::string hexText(const uint8_t* bytes, size_t count) {
     std::vector<char> text(2 * count + 1);
@@ -182,10 +183,11 @@ bool namedPayloads(const std::string& www, std::set<std::string>* names, std::st
     }
     for (const BuildFile& file : build.files) names->insert(file.payloadPath);
     DeltaList deltas;
-    if (!fs::exists(www + "/" + kDeltaListName, status) && folderHoldsFiles(www + "/" + kDeltaFolder)) {
-        *error = www + "/" + kDeltaListName + " is missing while " + kDeltaFolder + "/ holds payloads; nothing was pruned";
-        return false;
-    }
+    for (const char* folder : {kDeltaFolder, kLauncherDeltaFolder})
+        if (!fs::exists(www + "/" + kDeltaListName, status) && folderHoldsFiles(www + "/" + folder)) {
+            *error = www + "/" + kDeltaListName + " is missing while " + folder + "/ holds payloads; nothing was pruned";
+            return false;
+        }
     if (!loadServedDeltaList(www, &deltas, error)) {
         *error = www + "/" + kDeltaListName + " cannot be read; nothing was pruned";
         return false;
@@ -257,6 +259,12 @@ bool publishBuildList(const std::string& www, const BuildList& list, const std::
         if (!signData(privateKey, text, signature, error)) return false;
         text += formatSignatureLine(signature);
     }
+    if (text.size() > kMaxSignedListBytes) {
+        *error = std::string("the new ") + kBuildListName + " would be " + std::to_string(text.size()) +
+                 " bytes, above the " + std::to_string(kMaxSignedListBytes >> 20) +
+                 " MiB launchers read; it was not published";
+        return false;
+    }
     BuildList readBack;
     if (!parseBuildList(text.data(), text.size(), &readBack, IndexSignature::Optional)) {
         *error = std::string("the launcher would not read the new ") + kBuildListName + "; it was not published";
@@ -277,6 +285,9 @@ std::vector<std::string> verifyBuildList(const std::string& www, const ManifestC
     BuildList list;
     readFileBytes(path, &bytes);
     std::string text(bytes.begin(), bytes.end());
+    if (text.size() > kMaxSignedListBytes)
+        problems.push_back(std::string(kBuildListName) + ": " + std::to_string(text.size()) + " bytes, above the " +
+                           std::to_string(kMaxSignedListBytes >> 20) + " MiB launchers read; they ignore it");
     if (!parseBuildList(text.data(), text.size(), &list, IndexSignature::Optional)) {
         problems.push_back(std::string(kBuildListName) + ": not in the build list format");
         return problems;
@@ -310,7 +321,8 @@ bool pruneStore(const std::string& www, std::vector<std::pair<std::string, uint6
     if (!namedPayloads(www, &names, error)) return false;
     std::vector<fs::path> orphans, folders;
     std::error_code status;
-    for (const char* top : {kStoreFolder, kDeltaFolder}) {
+    for (const char* top : {kStoreFolder, kDeltaFolder, kLauncherDeltaFolder}) {
+        status.clear();  // a folder not there yet does not spare the others
         for (fs::recursive_directory_iterator it(www + "/" + top, status), end; !status && it != end;
              it.increment(status)) {
             std::error_code kind;

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "deltas/delta_make.h"
+#include "formats/own_file_names.h"
 #include "formats/path_check.h"
 #include "update/patch_progress.h"
 #include "publish/archive_writer.h"
@@ -101,6 +102,9 @@ struct ListChecker {
         std::set<std::string> listed;
         for (const DeltaEntry& line : block.entries) {
             listed.insert(line.targetPath);
+            // The launcher skips such a block as a whole, so its players quietly take the archive.
+            if (!isSafeRelativePath(line.targetPath) || ownFileNameOf(line.targetPath) != nullptr)
+                problems->push_back(step + line.targetPath + ": a name the launcher refuses to write");
             auto found = entries.find(line.targetPath);
             if (found == entries.end())
                 problems->push_back(step + line.targetPath + ": in the delta list but not in " + block.archiveName);
@@ -198,6 +202,9 @@ std::vector<std::string> verifyDeltaList(const std::string& www, const ManifestC
     DeltaList list;
     std::string text;
     if (readBytes(path, &bytes)) text.assign(bytes.begin(), bytes.end());
+    if (text.size() > kMaxSignedListBytes)
+        problems.push_back(std::string(kDeltaListName) + ": " + std::to_string(text.size()) + " bytes, above the " +
+                           std::to_string(kMaxSignedListBytes >> 20) + " MiB launchers read; they take archives");
     if (!parseDeltaList(text.data(), text.size(), &list, IndexSignature::Optional)) {
         problems.push_back(std::string(kDeltaListName) + ": not in the delta list format");
         return problems;
