@@ -33,12 +33,6 @@ const char kStoreFolder[] = "Player/Files";
 const char kDeltaFolder[] = "Player/Deltas";
 const char kLauncherDeltaFolder[] = "Launcher/Deltas";
 
-std::string hexText(const uint8_t* bytes, size_t count) {
-    std::vector<char> text(2 * count + 1);
-    formatHex(bytes, count, text.data());
-    return text.data();
-}
-
 // Runs job(i) for every i below count on kPublishThreads threads; stops early after a failure and
 // keeps the failure of the lowest i, so the message does not depend on the threads' timing.
 bool runOnThreads(size_t count, const std::function<bool(size_t, std::string*)>& job, std::string* error) {

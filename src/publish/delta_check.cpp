@@ -11,6 +11,7 @@
 #include "deltas/delta_make.h"
 #include "formats/own_file_names.h"
 #include "formats/path_check.h"
+#include "publish/payload_store.h"
 #include "update/patch_progress.h"
 #include "publish/archive_writer.h"
 #include "publish/delta_publish.h"
@@ -29,12 +30,6 @@ struct ServedEntry {
 };
 
 typedef std::map<std::string, ServedEntry> EntriesByName;
-
-std::string hexText(const uint8_t* bytes, size_t count) {
-    std::vector<char> text(2 * count + 1);
-    formatHex(bytes, count, text.data());
-    return text.data();
-}
 
 bool readBytes(const std::string& path, DeltaBytes* bytes) {
     std::ifstream in(path, std::ios::binary);

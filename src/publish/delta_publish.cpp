@@ -27,12 +27,6 @@ const char kPlayerDeltas[] = "Player/Deltas/";
 const char kLauncherDeltas[] = "Launcher/Deltas/";
 const char kPayloadSuffix[] = ".zst";
 
-std::string hexText(const uint8_t* bytes, size_t count) {
-    std::vector<char> text(2 * count + 1);
-    formatHex(bytes, count, text.data());
-    return text.data();
-}
-
 // Makes and checks one payload; fills the entry's payload fields.
 bool makeUnplacedPayload(const std::string& folder, const DeltaBytes* base, const DeltaBytes& target,
                          const std::string& what, DeltaBytes* payload, DeltaEntry* entry, std::string* error) {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "formats/build_list.h"
 #include "publish/served_folder.h"
@@ -86,4 +87,10 @@ bool storeWholePayload(const std::string& www, const DeltaBytes& file, const uin
     sha256(payload.data(), payload.size(), stored->sha256);
     stored->size = payload.size();
     return !stored->made || placePayload(www, stored->path, payload, error);
+}
+
+std::string hexText(const uint8_t* bytes, size_t count) {
+    std::vector<char> text(2 * count + 1);
+    formatHex(bytes, count, text.data());
+    return text.data();
 }

@@ -15,6 +15,9 @@ struct StoredPayload {
     bool made;                  // false when the stored file was kept
 };
 
+// Lower-case hex of the bytes, as the lists write hashes.
+std::string hexText(const uint8_t* bytes, size_t count);
+
 bool readFileBytes(const std::string& path, DeltaBytes* bytes);
 
 // Places `payload` at www/path unless the very same bytes are there already.
