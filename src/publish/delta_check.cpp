@@ -12,6 +12,7 @@
 #include "formats/own_file_names.h"
 #include "formats/path_check.h"
 #include "publish/payload_store.h"
+#include "publish/served_folder.h"
 #include "update/patch_progress.h"
 #include "publish/archive_writer.h"
 #include "publish/delta_publish.h"
@@ -204,14 +205,8 @@ std::vector<std::string> verifyDeltaList(const std::string& www, const ManifestC
         problems.push_back(std::string(kDeltaListName) + ": not in the delta list format");
         return problems;
     }
-    if (!publicKeyHex.empty()) {
-        uint8_t publicKey[kP256PublicKeySize];
-        if (!list.isSigned)
-            problems.push_back(std::string(kDeltaListName) + ": not signed");
-        else if (!parseHex(publicKeyHex.data(), publicKeyHex.size(), publicKey, sizeof publicKey) ||
-                 !verifySignature(publicKey, text.substr(0, list.signedLength), list.signature))
-            problems.push_back(std::string(kDeltaListName) + ": the signature does not match the public key");
-    }
+    if (!publicKeyHex.empty())
+        checkListSignature(kDeltaListName, text, list.signedLength, list.isSigned, list.signature, publicKeyHex, &problems);
     ListChecker checker{www, &problems, {}};
     checker.checkSteps(list, contents, index);
     checker.checkLauncherLines(list);

@@ -23,8 +23,6 @@ namespace {
 
 // A delta is kept when it is below this share of what the archive spends on the file.
 const uint64_t kDeltaWorthPercent = 60;
-const char kPlayerDeltas[] = "Player/Deltas/";
-const char kLauncherDeltas[] = "Launcher/Deltas/";
 const char kPayloadSuffix[] = ".zst";
 
 // Makes and checks one payload; fills the entry's payload fields.
@@ -189,7 +187,7 @@ bool addStepDeltas(const std::string& www, int version, const std::string& archi
         *error = "cannot read " + archive;
         return false;
     }
-    StepMaker maker{www, std::string(kPlayerDeltas) + std::to_string(version) + "/", &oldTree,
+    StepMaker maker{www, std::string(kPlayerDeltaFolder) + "/" + std::to_string(version) + "/", &oldTree,
                     std::set<std::string>(oldTree.files.begin(), oldTree.files.end()), &step, ""};
     bool read = readArchiveEntries(archive, true, [&](const ArchiveEntryInfo& info, const DeltaBytes& data) {
         maker.addEntry(info, data);
@@ -222,7 +220,7 @@ bool addLauncherDelta(const std::string& www, const std::vector<uint8_t>& newLau
     for (const DeltaEntry& line : list->launcherDeltas)
         if (memcmp(line.baseSha256, entry.baseSha256, kSha256Size) == 0) return true;
     DeltaBytes payload;
-    if (!makeUnplacedPayload(kLauncherDeltas, &served, newLauncher, updater_file::kLauncherUrlPath, &payload, &entry,
+    if (!makeUnplacedPayload(std::string(kLauncherDeltaFolder) + "/", &served, newLauncher, updater_file::kLauncherUrlPath, &payload, &entry,
                              error))
         return false;
     // Updater fetches the launcher whole otherwise: a delta not clearly smaller is not worth its risk.

@@ -88,9 +88,3 @@ bool storeWholePayload(const std::string& www, const DeltaBytes& file, const uin
     stored->size = payload.size();
     return !stored->made || placePayload(www, stored->path, payload, error);
 }
-
-std::string hexText(const uint8_t* bytes, size_t count) {
-    std::vector<char> text(2 * count + 1);
-    formatHex(bytes, count, text.data());
-    return text.data();
-}

@@ -15,8 +15,10 @@ struct StoredPayload {
     bool made;                  // false when the stored file was kept
 };
 
-// Lower-case hex of the bytes, as the lists write hashes.
-std::string hexText(const uint8_t* bytes, size_t count);
+// Where payloads live below the served folder (no trailing "/").
+const char kStoreFolder[] = "Player/Files";
+const char kPlayerDeltaFolder[] = "Player/Deltas";
+const char kLauncherDeltaFolder[] = "Launcher/Deltas";
 
 bool readFileBytes(const std::string& path, DeltaBytes* bytes);
 
