@@ -19,6 +19,7 @@
 #include "update/launcher_swap.h"
 #include "update/manifest.h"
 #include "update/update_worker.h"
+#include "ui/system_menu.h"
 #include "update/version_check.h"
 #include "formats/version_text.h"
 #include "formats/manifest_text.h"
@@ -108,10 +109,12 @@ bool findModuleDirectory() {
 
 bool createMainWindow() {
     bool layered = gState.osMajorVersion >= 5;
-    gState.mainWindow = CreateWindowExA(layered ? WS_EX_LAYERED : 0, "MainClass", "",
-                                        layered ? WS_POPUP : (WS_POPUP | WS_VISIBLE), CW_USEDEFAULT, CW_USEDEFAULT,
-                                        0, 0, nullptr, nullptr, gState.instance, nullptr);
+    // WS_SYSMENU only gives the borderless window a system menu for the launcher's own items.
+    DWORD style = layered ? (WS_POPUP | WS_SYSMENU) : (WS_POPUP | WS_SYSMENU | WS_VISIBLE);
+    gState.mainWindow = CreateWindowExA(layered ? WS_EX_LAYERED : 0, "MainClass", "", style, CW_USEDEFAULT,
+                                        CW_USEDEFAULT, 0, 0, nullptr, nullptr, gState.instance, nullptr);
     if (!gState.mainWindow) return false;
+    buildSystemMenu(gState.mainWindow);
     SetWindowTextA(gState.mainWindow, gSettings.windowTitle);
     HANDLE icon = LoadImageA(gState.instance, MAKEINTRESOURCEA(IDI_LAUNCHER), IMAGE_ICON, 64, 64, LR_DEFAULTCOLOR);
     SendMessageA(gState.mainWindow, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));

@@ -9,6 +9,7 @@
 #include "launch/game_launch.h"
 #include "ui/compositor.h"
 #include "ui/hit_test.h"
+#include "ui/system_menu.h"
 
 namespace {
 
@@ -139,6 +140,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return pointerTick(message);
     case WM_LBUTTONUP:
         return buttonRelease();
+    case WM_SYSCOMMAND:
+        if (runSystemMenuCommand(window, wParam)) return 0;
+        return DefWindowProcA(window, message, wParam, lParam);
     default:
         return DefWindowProcA(window, message, wParam, lParam);
     }
