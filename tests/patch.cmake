@@ -27,6 +27,8 @@ if(WIN32)
 
   # Alone: unit tests sharing the Wine prefix at the same time have ended the launcher mid-run.
   vyr_e2e_test(e2e_update e2e/test_update.py)
+  # Patch files only on the manifest's mirrors, a dead one and a spoilt one first (signed launcher).
+  vyr_e2e_test(e2e_mirrors e2e/test_mirrors.py)
 endif()
 
 if(WIN32)
