@@ -7,46 +7,33 @@ servers' request logs show who served what: the base and the bad mirror are aske
 passed over, and the healthy mirror serves the rest: delta payloads, and the archive once the delta list
 is gone."""
 import os
-import random
 import shutil
 import socket
 import subprocess
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
+import test_publish  # noqa: E402  (as a module: its cases must not run here)
+from test_publish import noise, write_tree  # noqa: E402
 
 FIRST_STEP = 41001  # apart from the step numbers other tests serve
 MIRROR_PORT_OFFSET = 10  # the mirror server's three ports lie past the patch server's
-LAUNCHER_OWN = {"VYRLauncher.exe", "config", "update.dat"}
-
-
-def noise(seed, size):
-    return random.Random(seed).randbytes(size)
 
 
 def build_a():
-    return {"Data/table.txt": b"item 1\n" * 3000, "Data/world.map": noise(41, 400000), "Bin/game.dll": noise(42, 300000),
-            "readme.txt": b"build A\n"}
+    return {"Data/table.txt": "item 1\n" * 3000, "Data/world.map": noise(41, 400000), "Bin/game.dll": noise(42, 300000),
+            "readme.txt": "build A\n"}
 
 
 def build_b():
     files = build_a()
-    files.update({"Data/table.txt": b"item 2\n" * 3000, "Data/new.map": noise(43, 200000), "readme.txt": b"build B\n"})
+    files.update({"Data/table.txt": "item 2\n" * 3000, "Data/new.map": noise(43, 200000), "readme.txt": "build B\n"})
     world = bytearray(files["Data/world.map"])
     world[5000:5010] = b"0123456789"
     files["Data/world.map"] = bytes(world)
     return files
-
-
-def write_tree(root, files):
-    for name, data in files.items():
-        path = os.path.join(root, *name.split("/"))
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
 
 
 def free_port():
@@ -74,10 +61,8 @@ class MirrorTests(harness.TestCase):
         self.key = os.path.join(self.build_dir, "test-patch-key.pem")
         self.tool = self.build_tool()
 
-    def build_tool(self):
-        for step in (["cmake", "--preset", "host"], ["cmake", "--build", "--preset", "host"]):
-            subprocess.run(step, cwd=self.source_dir, check=True, stdout=subprocess.DEVNULL)
-        return os.path.join(self.source_dir, "build", "host", "vyr-publish")
+    build_tool = test_publish.PublishTests.build_tool
+    game_files = test_publish.PublishTests.game_files
 
     def publish(self, *args):
         result = subprocess.run([self.tool] + list(args), capture_output=True, text=True)
@@ -117,21 +102,11 @@ class MirrorTests(harness.TestCase):
                     f.seek(-1, os.SEEK_CUR)
                     f.write(bytes([byte[0] ^ 0x01]))
 
-    def game_files(self, root):
-        found = {}
-        for folder, _, names in os.walk(root):
-            for name in names:
-                relative = os.path.relpath(os.path.join(folder, name), root).replace(os.sep, "/")
-                if relative in LAUNCHER_OWN or relative.startswith(("shot-", "ocr-")):
-                    continue
-                with open(os.path.join(folder, name), "rb") as f:
-                    found[relative] = f.read()
-        return found
-
     def test_patch_files_come_from_the_first_mirror_that_serves_them_whole(self):
         a, b, www, mirrors = (os.path.join(self.work, n) for n in ("A", "B", "www", "mirrors"))
         write_tree(a, build_a())
         write_tree(b, build_b())
+        self.build_b = b
         self.publish("release", "--www", www, "--from", a, "--to", b, "--version", str(FIRST_STEP + 1),
                      "--private", self.key)
         port, mirror_log = self.start_mirror_server(mirrors)
@@ -157,7 +132,7 @@ class MirrorTests(harness.TestCase):
             status = s.wait_status("Ready to start the game", timeout=60)
             self.assertIn(str(FIRST_STEP + 1), status)
             self.assertEqual(self.read_config_version(s.path("config")), FIRST_STEP + 1)
-            got, want = self.game_files(s.folder), build_b()
+            got, want = self.game_files(s.folder), self.game_files(self.build_b)
             self.assertEqual(sorted(got), sorted(want))
             for name in want:
                 self.assertTrue(got[name] == want[name], "%s differs from build B" % name)
