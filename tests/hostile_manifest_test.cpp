@@ -33,7 +33,7 @@ Parsed parse(const std::string& manifest, int localGameVersion) {
     fwrite(manifest.data(), 1, manifest.size(), file);
     rewind(file);
     ManifestTargets targets = {parsed.installer, parsed.launcher, &parsed.serverGameVersion, parsed.steps.data(),
-                               &parsed.totalFileCount, nullptr};
+                               &parsed.totalFileCount, nullptr, nullptr, nullptr};
     readManifestFile(file, targets, localGameVersion);
     fclose(file);
     return parsed;

@@ -23,7 +23,7 @@ void readManifestIntoState(const std::string& manifest, int localGameVersion) {
     fwrite(manifest.data(), 1, manifest.size(), file);
     rewind(file);
     ManifestTargets targets = {gState.latestInstallerVersion, gState.latestLauncherVersion, &gState.serverGameVersion,
-                               gState.versionSteps, &gState.totalFileCount, &gState.stepTableCut};
+                               gState.versionSteps, &gState.totalFileCount, &gState.stepTableCut, nullptr, nullptr};
     readManifestFile(file, targets, localGameVersion);
     fclose(file);
 }

@@ -19,7 +19,8 @@ struct Parsed {
     int totalFileCount = 0;
 
     ManifestTargets targets() {
-        return ManifestTargets{installerVersion, launcherVersion, &serverGameVersion, steps, &totalFileCount, nullptr};
+        return ManifestTargets{installerVersion, launcherVersion, &serverGameVersion, steps, &totalFileCount, nullptr,
+                               nullptr, nullptr};
     }
     int storedSteps() const {
         int count = 0;
@@ -325,6 +326,111 @@ TEST(ManifestText, TheWriterReadsBackThroughTheLaunchersReaderAndRefusesWhatItCa
         snprintf(odd.installerVersion, sizeof odd.installerVersion, "%s", version);
         EXPECT_FALSE(formatManifest(odd, &text, &problem)) << version;
     }
+}
+
+
+// The mirror list: read only ahead of every other section, only URLs the worker can append a path to,
+// at most kMaxMirrors, emptied by every reading; what the writer puts there reads back the same.
+struct MirrorParse {
+    char mirrors[kMaxMirrors][kMirrorUrlSize] = {};
+    int mirrorCount = -1;
+    Parsed fields;
+
+    void parse(const std::string& text) {
+        ManifestTargets targets = fields.targets();
+        targets.mirrors = mirrors;
+        targets.mirrorCount = &mirrorCount;
+        FILE* file = tmpfile();
+        ASSERT_NE(file, nullptr);
+        fwrite(text.data(), 1, text.size(), file);
+        rewind(file);
+        readManifestFile(file, targets, 10000);
+        fclose(file);
+    }
+    std::vector<std::string> list() const { return std::vector<std::string>(mirrors, mirrors + mirrorCount); }
+};
+
+const char kSteps[] = "[INSTALLER]\n1.0.0.3\n[PLAYER]\n10001 Patch10001.zip\n";
+
+TEST(ManifestText, MirrorsAreReadOnlyAheadOfTheOtherSectionsAndOnlyAsHttpsBaseUrls) {
+    const std::string tooLong = "https://m.example/" + std::string(kMirrorUrlSize - 19, 'p') + "/";
+    const std::string longest = "https://m.example/" + std::string(kMirrorUrlSize - 20, 'p') + "/";
+    struct Case {
+        const char* name;
+        std::string manifest;
+        std::vector<std::string> mirrors;
+    } cases[] = {
+        {"two, in order", "[MIRRORS]\nhttps://a.example/live/\n  https://b.example:8443/ extra\n\n" + std::string(kSteps),
+         {"https://a.example/live/", "https://b.example:8443/"}},
+        {"refused forms",
+         "[MIRRORS]\nhttp://a.example/\nhttps://a.example\nhttps://a.example/?x=/\nhttps://a.example/#/\n"
+         "https:///\nhttps://a.ex\\ample/\nHTTPS://a.example/\nftp://a.example/\n" + tooLong + "\n" + longest + "\n" +
+             kSteps,
+         {longest}},
+        {"after another section", std::string(kSteps) + "[MIRRORS]\nhttps://a.example/\n", {}},
+        {"after the installer", "[INSTALLER]\n[MIRRORS]\nhttps://a.example/\n[PLAYER]\n10001 a.zip\n", {}},
+        {"header in other case", "[mirrors]\nhttps://a.example/\n" + std::string(kSteps), {}},
+        {"none", kSteps, {}},
+    };
+    for (const Case& c : cases) {
+        MirrorParse p;
+        p.parse(c.manifest);
+        EXPECT_EQ(p.list(), c.mirrors) << c.name;
+        // The sections after it read as they always have.
+        EXPECT_EQ(p.fields.serverGameVersion, 10001) << c.name;
+        EXPECT_EQ(p.fields.storedSteps(), 1) << c.name;
+    }
+
+    std::string many = "[MIRRORS]\n";
+    for (int i = 0; i < kMaxMirrors + 3; ++i) many += "https://m" + std::to_string(i) + ".example/\n";
+    MirrorParse p;
+    p.parse(many + kSteps);
+    ASSERT_EQ(p.mirrorCount, kMaxMirrors);
+    EXPECT_STREQ(p.mirrors[kMaxMirrors - 1], ("https://m" + std::to_string(kMaxMirrors - 1) + ".example/").c_str());
+    p.parse(kSteps);  // a manifest without the section leaves no mirror of the one before
+    EXPECT_EQ(p.mirrorCount, 0);
+}
+
+TEST(ManifestText, TheWriterPutsMirrorsFirstAndTheCheckNamesWhatIsWrong) {
+    ManifestContents contents = contentsWithStep(10002, {"Patch10002.zip"});
+    contents.mirrors = {"https://a.example/live/", "https://b.example/"};
+    std::string text, problem;
+    ASSERT_TRUE(formatManifest(contents, &text, &problem)) << problem;
+    const std::string head = "[MIRRORS]\nhttps://a.example/live/\nhttps://b.example/\n[INSTALLER]\n";
+    EXPECT_EQ(text.compare(0, head.size(), head), 0) << text;
+    EXPECT_TRUE(readsBackTheSame(contents, text));
+    ManifestContents without = contents;
+    without.mirrors.clear();
+    EXPECT_FALSE(readsBackTheSame(without, text));
+    for (const char* url : {"http://a.example/", "https://a.example", "https://a.example/ b/"}) {
+        ManifestContents odd = contents;
+        odd.mirrors.push_back(url);
+        EXPECT_FALSE(formatManifest(odd, &text, &problem)) << url;
+    }
+    ManifestContents many = contents;
+    many.mirrors.assign(kMaxMirrors + 1, "https://a.example/");
+    EXPECT_FALSE(formatManifest(many, &text, &problem));
+
+    auto problemsOf = [](const std::string& manifest) {
+        FILE* file = tmpfile();
+        fwrite(manifest.data(), 1, manifest.size(), file);
+        rewind(file);
+        std::vector<std::string> problems = mirrorSectionProblems(file);
+        fclose(file);
+        return problems;
+    };
+    EXPECT_TRUE(problemsOf("[MIRRORS]\nhttps://a.example/\n\n" + std::string(kSteps)).empty());
+    EXPECT_TRUE(problemsOf(kSteps).empty());
+    std::vector<std::string> late = problemsOf(std::string(kSteps) + "[MIRRORS]\nhttps://a.example/\n");
+    ASSERT_EQ(late.size(), 1u);
+    EXPECT_NE(late[0].find("before every other section"), std::string::npos) << late[0];
+    std::vector<std::string> bad = problemsOf("[MIRRORS]\nhttp://a.example/\nhttps://b.example\n" + std::string(kSteps));
+    ASSERT_EQ(bad.size(), 2u);
+    EXPECT_NE(bad[0].find("\"http://a.example/\""), std::string::npos) << bad[0];
+    EXPECT_NE(bad[1].find("\"https://b.example\""), std::string::npos) << bad[1];
+    std::string nine = "[MIRRORS]\n";
+    for (int i = 0; i <= kMaxMirrors; ++i) nine += "https://a.example/\n";
+    EXPECT_EQ(problemsOf(nine + kSteps).size(), 1u);
 }
 
 }  // namespace

@@ -4,6 +4,9 @@ vyr_unit_test(url_test SOURCES url_test.cpp)
 vyr_unit_test(content_range_test SOURCES content_range_test.cpp)
 vyr_unit_test(version_text_test SOURCES version_text_test.cpp)
 vyr_unit_test(manifest_text_test SOURCES manifest_text_test.cpp)
+# The reader that deployed launchers carry, beside the current one.
+vyr_unit_test(manifest_deployed_reader_test SOURCES manifest_deployed_reader_test.cpp
+              support/deployed_manifest_text.cpp)
 
 if(WIN32)
   vyr_unit_test(net_transfer_test SOURCES net_transfer_test.cpp FIXTURES patch_server)

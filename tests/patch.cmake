@@ -23,9 +23,12 @@ if(WIN32)
   vyr_unit_test(worker_download_test SOURCES worker_download_test.cpp FIXTURES patch_server)
   target_link_libraries(worker_download_test PRIVATE vyr_zip_writer)
   vyr_unit_test(worker_retry_test SOURCES worker_retry_test.cpp FIXTURES patch_server)
+  vyr_unit_test(worker_mirror_test SOURCES worker_mirror_test.cpp FIXTURES patch_server)
 
   # Alone: unit tests sharing the Wine prefix at the same time have ended the launcher mid-run.
   vyr_e2e_test(e2e_update e2e/test_update.py)
+  # Patch files only on the manifest's mirrors, a dead one and a spoilt one first (signed launcher).
+  vyr_e2e_test(e2e_mirrors e2e/test_mirrors.py)
 endif()
 
 if(WIN32)

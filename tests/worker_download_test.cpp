@@ -66,7 +66,7 @@ TEST_F(Worker, MoreStepsThanTheTableHoldsAreAllAppliedBeforeReady) {
     ASSERT_NE(stored, nullptr);
     readManifestFile(stored, ManifestTargets{gState.latestInstallerVersion, gState.latestLauncherVersion,
                                              &gState.serverGameVersion, gState.versionSteps, &gState.totalFileCount,
-                                             &gState.stepTableCut},
+                                             &gState.stepTableCut, nullptr, nullptr},
                      gState.localGameVersion);
     fclose(stored);
 

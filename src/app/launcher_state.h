@@ -7,6 +7,7 @@
 
 #include "app/version_step.h"
 #include "archives/unpack_buffers.h"
+#include "formats/manifest_text.h"
 #include "ui/skin_slots.h"
 
 enum { kStatusTextSize = 1024, kPathSize = 256, kCommandLineSize = 4096, kTransferBufferSize = 65536 };
@@ -37,6 +38,10 @@ struct LauncherState {
     int totalFileCount;
     int stepTableCut;  // a pending manifest step could not be read: patch up to it, then report the server
     int launcherFileVersion[4];
+    // Other servers of the patch files, from an accepted manifest only (in a signed build the index
+    // vouches for it); the compiled-in base URL comes first and alone serves the manifest and the lists.
+    char mirrorUrls[kMaxMirrors][kMirrorUrlSize];
+    int mirrorCount;
 
     // Drawing resources and geometry.
     HBITMAP backgroundImage;

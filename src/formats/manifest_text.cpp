@@ -26,8 +26,15 @@ bool wordIs(const char* word, size_t length, const char* header) {
     return strlen(header) == length && memcmp(word, header, length) == 0;
 }
 
+const char kMirrorsHeader[] = "[MIRRORS]";
+const char kHttpsScheme[] = "https://";
+
 bool switchSection(ManifestReader* reader, const char* word, size_t length) {
-    if (wordIs(word, length, "[INSTALLER]")) {
+    // Only ahead of every other section: later, launchers without mirrors read its lines as the
+    // section before it, and this reader must read those sections exactly as they do.
+    if (reader->section == ManifestSection::None && wordIs(word, length, kMirrorsHeader)) {
+        reader->section = ManifestSection::Mirrors;
+    } else if (wordIs(word, length, "[INSTALLER]")) {
         reader->section = ManifestSection::Installer;
     } else if (wordIs(word, length, "[LAUNCHER]")) {
         reader->section = ManifestSection::Launcher;
@@ -55,6 +62,24 @@ bool isVersionWord(const char* word, size_t length) {
 void readVersionLine(const char* word, size_t length, char* versionText) {
     if (!word || length >= kVersionTextSize || !isVersionWord(word, length)) return;
     snprintf(versionText, kVersionTextSize, "%.*s", static_cast<int>(length), word);
+}
+
+bool isMirrorWord(const char* word, size_t length) {
+    const size_t schemeLength = sizeof kHttpsScheme - 1;
+    if (length >= kMirrorUrlSize || length <= schemeLength + 1 || memcmp(word, kHttpsScheme, schemeLength) != 0 ||
+        word[length - 1] != '/' || word[schemeLength] == '/')
+        return false;
+    // The patch file's path is appended to it: a query, a fragment or a backslash would change its meaning.
+    for (size_t i = 0; i < length; ++i)
+        if (word[i] <= ' ' || word[i] > '~' || word[i] == '?' || word[i] == '#' || word[i] == '\\') return false;
+    return true;
+}
+
+void readMirrorLine(ManifestReader* reader, const char* word, size_t length) {
+    const ManifestTargets& t = reader->targets;
+    if (!t.mirrors || !t.mirrorCount || !word || !isMirrorWord(word, length) || *t.mirrorCount >= kMaxMirrors) return;
+    snprintf(t.mirrors[*t.mirrorCount], kMirrorUrlSize, "%.*s", static_cast<int>(length), word);
+    ++*t.mirrorCount;
 }
 
 struct StepLine {
@@ -140,6 +165,7 @@ void beginManifest(ManifestReader* reader, const ManifestTargets& targets, int l
     reader->section = ManifestSection::None;
     reader->storedSteps = 0;
     reader->tableCut = false;
+    if (targets.mirrorCount) *targets.mirrorCount = 0;
 }
 
 void readManifestLine(ManifestReader* reader, const char* line) {
@@ -147,6 +173,9 @@ void readManifestLine(ManifestReader* reader, const char* line) {
     const char* word = nextWord(line, &length);
     if (word && switchSection(reader, word, length)) return;
     switch (reader->section) {
+        case ManifestSection::Mirrors:
+            readMirrorLine(reader, word, length);
+            break;
         case ManifestSection::Installer:
             readVersionLine(word, length, reader->targets.installerVersion);
             break;
@@ -200,6 +229,8 @@ struct ContentsReader {
     int serverGameVersion;
     int totalFileCount;
     int tableCut;
+    char mirrors[kMaxMirrors][kMirrorUrlSize];
+    int mirrorCount;
     ManifestContents* contents;
 };
 
@@ -249,6 +280,19 @@ bool formatStepLine(const VersionStep& step, std::string* line, std::string* pro
     return true;
 }
 
+bool formatMirrorSection(const std::vector<std::string>& mirrors, std::string* text, std::string* problem) {
+    if (mirrors.empty()) return true;
+    if (mirrors.size() > kMaxMirrors)
+        return refuse(problem, "more than " + std::to_string(kMaxMirrors) + " mirrors: launchers read only the first");
+    *text += std::string(kMirrorsHeader) + "\n";
+    for (const std::string& url : mirrors) {
+        if (!isMirrorUrl(url.c_str()))
+            return refuse(problem, "the mirror \"" + url + "\" is not an https URL ending in '/'");
+        *text += url + "\n";
+    }
+    return true;
+}
+
 bool formatVersionSection(const char* header, const char* version, std::string* text, std::string* problem) {
     *text += std::string(header) + "\n";
     if (version[0] == '\0') return true;
@@ -294,18 +338,19 @@ bool readManifestContents(FILE* file, ManifestContents* contents) {
     c.contents = contents;
     c.tableCut = 0;
     ManifestTargets targets{contents->installerVersion, contents->launcherVersion, &c.serverGameVersion, c.window,
-                            &c.totalFileCount, &c.tableCut};
+                            &c.totalFileCount, &c.tableCut, c.mirrors, &c.mirrorCount};
     // Below every step number but the lowest, so each nonzero step is pending and stored as it is read.
     beginManifest(&c.reader, targets, INT32_MIN);
     char piece[kManifestPieceLength + 1];
     bool whole = true;
     while (readLinePiece(file, piece, &whole)) collectContentsLine(&c, piece, whole);
+    contents->mirrors.assign(c.mirrors, c.mirrors + c.mirrorCount);
     return c.tableCut == 0;
 }
 
 bool sameManifestContents(const ManifestContents& a, const ManifestContents& b) {
     if (strcmp(a.installerVersion, b.installerVersion) != 0 || strcmp(a.launcherVersion, b.launcherVersion) != 0 ||
-        a.steps.size() != b.steps.size())
+        a.steps.size() != b.steps.size() || a.mirrors != b.mirrors)
         return false;
     for (size_t i = 0; i < a.steps.size(); ++i) {
         const VersionStep& x = a.steps[i];
@@ -344,7 +389,8 @@ bool isManifestFileName(const char* name) {
 
 bool formatManifest(const ManifestContents& contents, std::string* text, std::string* problem) {
     text->clear();
-    if (!formatVersionSection("[INSTALLER]", contents.installerVersion, text, problem) ||
+    if (!formatMirrorSection(contents.mirrors, text, problem) ||
+        !formatVersionSection("[INSTALLER]", contents.installerVersion, text, problem) ||
         !formatVersionSection("[LAUNCHER]", contents.launcherVersion, text, problem))
         return false;
     *text += "[PLAYER]\n";
@@ -354,4 +400,35 @@ bool formatManifest(const ManifestContents& contents, std::string* text, std::st
         *text += line + "\n";
     }
     return true;
+}
+
+bool isMirrorUrl(const char* url) { return isMirrorWord(url, strnlen(url, kMirrorUrlSize)); }
+
+std::vector<std::string> mirrorSectionProblems(FILE* file) {
+    std::vector<std::string> problems;
+    char piece[kManifestPieceLength + 1];
+    bool whole = true, inMirrors = false, afterOtherSection = false;
+    int urls = 0;
+    while (readLinePiece(file, piece, &whole)) {
+        size_t length = 0;
+        const char* word = nextWord(piece, &length);
+        bool header = whole && word && length > 0 && word[0] == '[';
+        if (header && wordIs(word, length, kMirrorsHeader) && !(inMirrors || afterOtherSection)) {
+            inMirrors = true;
+        } else if (header && wordIs(word, length, kMirrorsHeader)) {
+            problems.push_back("the [MIRRORS] section must come before every other section: launchers read it "
+                               "as part of the section above it");
+        } else if (header && (wordIs(word, length, "[INSTALLER]") || wordIs(word, length, "[LAUNCHER]") ||
+                              wordIs(word, length, "[PLAYER]"))) {
+            inMirrors = false;
+            afterOtherSection = true;
+        } else if (inMirrors && word) {
+            std::string url(word, whole ? length : strlen(word));
+            if (!whole || !isMirrorWord(word, length))
+                problems.push_back("the mirror \"" + url + "\" is not an https URL ending in '/'");
+            else if (++urls == kMaxMirrors + 1)
+                problems.push_back("more than " + std::to_string(kMaxMirrors) + " mirrors: launchers read only the first");
+        }
+    }
+    return problems;
 }

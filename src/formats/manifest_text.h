@@ -15,6 +15,12 @@ enum { kManifestPieceLength = 1022 };
 enum { kGameMajorDivisor = 10000 };
 inline int gameMajorVersion(int version) { return version / kGameMajorDivisor; }
 
+// Other servers that serve the same patch files below the same paths, each an https base URL ending in
+// '/'. Read only from a "[MIRRORS]" section that comes before every other section: there launchers that
+// know nothing of mirrors are still in no section and skip its lines whatever they hold, while after
+// "[PLAYER]" they would read each line as a step.
+enum { kMaxMirrors = 8, kMirrorUrlSize = 160 };
+
 // Where the parsed values go (the launcher passes the fields of its state record).
 struct ManifestTargets {
     char* installerVersion;  // kVersionTextSize bytes; kept when the manifest does not mention it
@@ -23,9 +29,11 @@ struct ManifestTargets {
     VersionStep* steps;      // kMaxVersionSteps slots, zeroed by every "[PLAYER]" header
     int* totalFileCount;
     int* stepTableCut;       // set to 1 when a pending step could not be read whole; may be null
+    char (*mirrors)[kMirrorUrlSize];  // kMaxMirrors slots; with mirrorCount may be null (not read)
+    int* mirrorCount;                  // emptied by beginManifest; URLs beyond kMaxMirrors are ignored
 };
 
-enum class ManifestSection { None, Installer, Launcher, Player };
+enum class ManifestSection { None, Mirrors, Installer, Launcher, Player };
 
 struct ManifestReader {
     ManifestTargets targets;
@@ -65,6 +73,7 @@ struct ManifestContents {
     char installerVersion[kVersionTextSize];
     char launcherVersion[kVersionTextSize];
     std::vector<VersionStep> steps;
+    std::vector<std::string> mirrors;
 };
 
 // false when a step line could not be read whole: the launcher ends its table there, so the steps
@@ -79,8 +88,17 @@ bool isPublishableVersionText(const char* text);
 // kStepFileNameSize - 1 characters, not a folder.
 bool isManifestFileName(const char* name);
 
-// The manifest text: the three sections, each version text on its own line (none when empty) and one
-// line per step. false, with *problem naming the cause, when a field cannot be written so that the
+// A base URL a "[MIRRORS]" line may carry: "https://", a host, only printable ASCII without white
+// space, ending in '/', shorter than kMirrorUrlSize.
+bool isMirrorUrl(const char* url);
+
+// What is wrong with the manifest's mirror section, one text each: a "[MIRRORS]" header after another
+// section, a line that is not a mirror URL, more than kMaxMirrors URLs. Reads the file to its end.
+std::vector<std::string> mirrorSectionProblems(FILE* file);
+
+// The manifest text: the mirror section when there are mirrors, then the three sections, each version
+// text on its own line (none when empty) and one line per step. false, with *problem naming the cause, when a field cannot be written so that the
 // launcher reads it back unchanged (a step numbered 0, more than kMaxStepFiles names, a refused name or
-// version text, a line over kManifestPieceLength characters).
+// version text, a line over kManifestPieceLength characters, a URL that is not a mirror URL, more than
+// kMaxMirrors of them).
 bool formatManifest(const ManifestContents& contents, std::string* text, std::string* problem);

@@ -34,6 +34,7 @@ const char kUsage[] =
     "  vyr-publish release   --www DIR --from OLD --to NEW --version N [--new-major] (--private KEY.pem | --unsigned)\n"
     "  vyr-publish launcher  --www DIR --file VYRLauncher.exe --version A.B.C.D (--private KEY.pem | --unsigned)\n"
     "  vyr-publish installer --www DIR --file SETUP.exe --version A.B.C.D (--private KEY.pem | --unsigned)\n"
+    "  vyr-publish mirrors   --www DIR (--private KEY.pem | --unsigned) [URL...]\n"
     "  vyr-publish verify    --www DIR [--public HEX]\n"
     "  vyr-publish prune     --www DIR\n";
 
@@ -50,11 +51,17 @@ int failAll(const std::vector<std::string>& problems) {
 }
 
 // "--name value" pairs and bare "--flag"s (stored with an empty value); false when an option is unknown
-// to the command, given twice, or lacks a value, or a required one is missing.
+// to the command, given twice, or lacks a value, or a required one is missing. With `positional`, the
+// first word that is not an option ends them, and it and the words after it go there.
 bool readOptions(int argc, char** argv, const std::set<std::string>& required, const std::set<std::string>& optional,
-                 const std::set<std::string>& flags, Options* options, std::string* error) {
+                 const std::set<std::string>& flags, Options* options, std::vector<std::string>* positional,
+                 std::string* error) {
     for (int i = 2; i < argc; i += 2) {
         std::string name = argv[i];
+        if (positional != nullptr && name.compare(0, 2, "--") != 0) {
+            positional->assign(argv + i, argv + argc);
+            break;
+        }
         if (name.compare(0, 2, "--") == 0 && flags.count(name.substr(2))) {
             if (!options->emplace(name.substr(2), "").second) {
                 *error = name + " is given twice";
@@ -398,6 +405,30 @@ int runPlaceFile(const Options& options, bool isLauncher) {
     return 0;
 }
 
+// Rewrites the manifest's mirror list (no URL removes it) and re-signs the index, which carries the
+// manifest's hash; the lists beside it name no manifest and stay as they are.
+int runMirrors(const Options& options, const std::vector<std::string>& urls) {
+    const std::string www = options.at("www");
+    for (const std::string& url : urls) {
+        if (!isMirrorUrl(url.c_str()))
+            return fail("the mirror \"" + url + "\" must be an https URL ending in '/', such as https://cdn.example/live/");
+        if (std::count(urls.begin(), urls.end(), url) > 1) return fail("the mirror " + url + " is given twice");
+    }
+    if (urls.size() > kMaxMirrors)
+        return fail("at most " + std::to_string(kMaxMirrors) + " mirrors: launchers read no more");
+    std::string error;
+    if (!servedManifestExists(www)) return fail(www + " holds no manifest: publish a release first");
+    ManifestContents contents;
+    if (!checkSigningChoice(www, options, &error) || !loadManifest(www, &contents, &error)) return fail(error);
+    contents.mirrors = urls;
+    if (!publishManifestAndIndex(www, contents, optionOr(options, "private"), &error)) return fail(error);
+    if (urls.empty())
+        printf("the manifest lists no mirror\n");
+    else
+        printf("the manifest lists %zu mirror%s after the base URL\n", urls.size(), urls.size() == 1 ? "" : "s");
+    return 0;
+}
+
 int runVerify(const Options& options) {
     std::string publicKey = optionOr(options, "public");
     std::vector<std::string> problems = verifyServedFolder(options.at("www"), publicKey);
@@ -440,6 +471,7 @@ int main(int argc, char** argv) {
         {"release", {"www", "from", "to", "version"}, {"private"}, {"unsigned", "new-major"}},
         {"launcher", {"www", "file", "version"}, {"private"}, {"unsigned"}},
         {"installer", {"www", "file", "version"}, {"private"}, {"unsigned"}},
+        {"mirrors", {"www"}, {"private"}, {"unsigned"}},
         {"verify", {"www"}, {"public"}, {}},
         {"prune", {"www"}, {}, {}},
     };
@@ -447,7 +479,9 @@ int main(int argc, char** argv) {
         if (command != c.name) continue;
         Options options;
         std::string error;
-        if (!readOptions(argc, argv, c.required, c.optional, c.flags, &options, &error)) {
+        std::vector<std::string> urls;
+        bool takesUrls = command == "mirrors";
+        if (!readOptions(argc, argv, c.required, c.optional, c.flags, &options, takesUrls ? &urls : nullptr, &error)) {
             fputs(kUsage, stderr);
             return fail(error);
         }
@@ -456,6 +490,7 @@ int main(int argc, char** argv) {
         if (command == "release") return runRelease(options);
         if (command == "launcher" || command == "installer") return runPlaceFile(options, command == "launcher");
         if (command == "prune") return runPrune(options);
+        if (command == "mirrors") return runMirrors(options, urls);
         return runVerify(options);
     }
     fputs(kUsage, stderr);

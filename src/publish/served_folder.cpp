@@ -51,6 +51,14 @@ bool readManifestFileAt(const std::string& path, ManifestContents* contents, boo
     return true;
 }
 
+// The placement and form of the "[MIRRORS]" section, as launchers need them to read it.
+void verifyMirrorSection(const std::string& www, std::vector<std::string>* problems) {
+    FILE* file = fopen((www + "/" + kManifestName).c_str(), "rb");
+    if (file == nullptr) return;
+    for (const std::string& problem : mirrorSectionProblems(file)) problems->push_back(kManifestName + (": " + problem));
+    fclose(file);
+}
+
 const char kCutStepLine[] = ": a step line the launcher cannot read whole ends its table there; fix it by hand";
 
 // The index paths of every file the manifest uses: each step's names below "Player/", and the
@@ -151,6 +159,11 @@ void checkListSignature(const char* listName, const std::string& text, size_t si
     else if (!parseHex(publicKeyHex.data(), publicKeyHex.size(), publicKey, sizeof publicKey) ||
              !verifySignature(publicKey, text.substr(0, signedLength), signature))
         problems->push_back(std::string(listName) + ": the signature does not match the public key");
+}
+
+bool servedManifestExists(const std::string& www) {
+    std::error_code status;
+    return fs::is_regular_file(www + "/" + kManifestName, status);
 }
 
 bool loadManifest(const std::string& www, ManifestContents* contents, std::string* error) {
@@ -342,6 +355,7 @@ std::vector<std::string> verifyServedFolder(const std::string& www, const std::s
     bool whole = true;
     readManifestFileAt(www + "/" + kManifestName, &contents, &whole);
     if (!whole) problems.push_back(kManifestName + std::string(kCutStepLine));
+    verifyMirrorSection(www, &problems);
     PatchIndex index;
     if (!parsePatchIndex(indexText.data(), indexText.size(), &index, IndexSignature::Optional)) {
         problems.push_back(std::string(kIndexName) + ": not in the index format");

@@ -7,6 +7,7 @@
 #include "formats/manifest_text.h"
 #include "formats/patch_index.h"
 
+bool servedManifestExists(const std::string& www);
 // The manifest as the launcher reads it; an absent one reads as empty sections.
 bool loadManifest(const std::string& www, ManifestContents* contents, std::string* error);
 

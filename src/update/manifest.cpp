@@ -20,7 +20,8 @@ enum { kRequestUrlSize = 1024, kPairRefetchPauseMs = 2000 };
 
 ManifestTargets stateTargets() {
     return ManifestTargets{gState.latestInstallerVersion, gState.latestLauncherVersion, &gState.serverGameVersion,
-                           gState.versionSteps, &gState.totalFileCount, &gState.stepTableCut};
+                           gState.versionSteps, &gState.totalFileCount, &gState.stepTableCut, gState.mirrorUrls,
+                           &gState.mirrorCount};
 }
 
 bool downloadManifest() {

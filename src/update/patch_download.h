@@ -8,6 +8,10 @@
 // given) and unpacks it when it is an archive; 1 when in place, 0 on failure with the status set.
 int downloadPatchFile(const char* fileName, const char* subfolder);
 
+// Patch files come from the base URL and then the manifest's mirrors (gState.mirrorUrls); a server
+// that failed is passed over until this is called, as every update run begins by doing.
+void trustEveryPatchSource();
+
 // Refused: a failure no retry changes (the server's own answer such as a 404, bytes that do not match
 // `expected`, a file that cannot be written); another source of the file may still do. Failed: the tries
 // ran out, or the finished file could not be put in place.

@@ -46,10 +46,13 @@ int failDownload(const char* pattern, const char* fileName) {
 
 // When the current download last received bytes: the retry window counts from there.
 DWORD lastByteTick = 0;
+// Body chunks received in the run: whether a try got any byte from its server.
+unsigned long chunksReceived = 0;
 
 void storeFileProgress(long long received, long long size) {
     gState.fileProgress = filePercent(received, size, gState.fileProgress);
     lastByteTick = GetTickCount();
+    ++chunksReceived;
 }
 
 // The files of one download: the target, the partial body beside it and the server's validator of
@@ -58,7 +61,8 @@ struct DownloadFiles {
     const char* fileName;    // as the status line names it
     const char* targetFile;  // below the launcher's folder: the manifest's name, or a delta payload's
     bool utf8Names;          // local names in UTF-8 (delta list targets) rather than the ANSI code page
-    char url[kUrlSize];
+    char serverPath[kUrlSize];  // below a source's base URL, from its '/' on
+    char url[kUrlSize];         // on the source being tried
     char tempFile[kTempNameSize];
     char validatorFile[kTempNameSize];
     const PatchIndexFile* expected;  // the index line to match; nullptr when the build verifies nothing
@@ -148,7 +152,8 @@ long long resumablePartSize(const DownloadFiles& d, HANDLE file, char (&validato
     return 0;
 }
 
-enum class Attempt { Done, Retry, Failed };
+// LocalFailure: the file cannot be written here, which no other server changes.
+enum class Attempt { Done, Retry, Failed, LocalFailure };
 
 // The message pattern of a failed fetch; the status pattern takes the status first.
 const char* fetchFailurePattern(FetchFailure failure) {
@@ -205,7 +210,7 @@ Attempt attemptDownload(const DownloadFiles& d, long long* reached) {
     HANDLE file = openTempFile(d);
     if (file == INVALID_HANDLE_VALUE) {
         failDownload("Creating file failed. (%s)", d.fileName);
-        return Attempt::Failed;
+        return Attempt::LocalFailure;
     }
     char validator[kValidatorSize];
     long long have = resumablePartSize(d, file, validator);
@@ -241,7 +246,9 @@ Attempt attemptDownload(const DownloadFiles& d, long long* reached) {
     if (result.failure != FetchFailure::None) {
         if (hashing) abandonSha256(&hash);
         keepOrDiscardPartial(d, result);
-        return reportFetchFailure(d, result);
+        Attempt outcome = reportFetchFailure(d, result);
+        bool local = result.failure == FetchFailure::Write || result.failure == FetchFailure::NoSpace;
+        return local ? Attempt::LocalFailure : outcome;
     }
     if (hashing && !digestMatches(d.expected, &hash, result.received)) {
         discardPartial(d);
@@ -262,8 +269,10 @@ int backoffMs(int attempt) {
     return pause - pause / 4 + static_cast<int>(GetTickCount() % static_cast<DWORD>(pause / 2 + 1));
 }
 
-// Done, Failed (the server's own answer or the bytes refused it), or Retry when the tries ran out.
-Attempt downloadWithRetries(const DownloadFiles& d) {
+// Done, Failed (the server's own answer or the bytes refused it), LocalFailure, or Retry when the tries
+// ran out. With another server left, a try that got no byte at all (refused, timed out, a 5xx) ends the
+// tries at once: the backoff is for a server that works but dropped the connection.
+Attempt downloadWithRetries(const DownloadFiles& d, bool otherSourceLeft) {
     lastByteTick = GetTickCount();
     DWORD lastProgress = lastByteTick;
     long long furthest = 0;  // a try that gets no further than an earlier one (a part dropped and fetched
@@ -271,8 +280,10 @@ Attempt downloadWithRetries(const DownloadFiles& d) {
     int tries = 0;           // since the last try that got further, that one included
     for (;;) {
         long long reached = 0;
+        unsigned long chunksBefore = chunksReceived;
         Attempt outcome = attemptDownload(d, &reached);
         if (outcome != Attempt::Retry) return outcome;
+        if (otherSourceLeft && chunksReceived == chunksBefore) return outcome;
         bool progressed = reached > furthest;
         if (progressed) {
             furthest = reached;
@@ -284,6 +295,74 @@ Attempt downloadWithRetries(const DownloadFiles& d) {
         Sleep(static_cast<DWORD>(backoffMs(tries - 1)));
         formatStatusText("Downloading file (%s)", d.fileName);
     }
+}
+
+// Where patch files come from: the compiled-in base URL (source 0), then the manifest's mirrors in
+// order. A server that could not be reached, or that failed a file another one then served, is passed
+// over for the rest of the run; the last one left never is, so every file has a server to try.
+enum { kMaxSources = kMaxMirrors + 1 };
+bool sourcePassedOver[kMaxSources] = {};
+
+int sourceCount() {
+    int mirrors = gState.mirrorCount < 0 ? 0 : gState.mirrorCount > kMaxMirrors ? kMaxMirrors : gState.mirrorCount;
+    return 1 + mirrors;
+}
+
+// A mirror URL ends in '/', the base URL does not; the server path starts with '/'.
+bool formatSourceUrl(int source, const char* serverPath, char (&url)[kUrlSize]) {
+    int length = source == 0
+                     ? snprintf(url, sizeof url, "%s%s", settingText(SettingText::PatchBaseUrl), serverPath)
+                     : snprintf(url, sizeof url, "%.*s%s", static_cast<int>(strlen(gState.mirrorUrls[source - 1])) - 1,
+                                gState.mirrorUrls[source - 1], serverPath);
+    return length >= 0 && length < static_cast<int>(sizeof url);
+}
+
+bool laterSourceLeft(int source) {
+    for (int s = source + 1; s < sourceCount(); ++s)
+        if (!sourcePassedOver[s]) return true;
+    return false;
+}
+
+// The one place a server is given up on for the run; d.url names it and the status line says why.
+void passOverMirror(int source, const DownloadFiles& d) {
+    (void)d;
+    sourcePassedOver[source] = true;
+}
+
+// A part received from one server continues on another only where its final SHA-256 is checked (the
+// index names the file); it goes without its validator, which names the other server's copy. Without
+// an index the part and its validator go: only the server that sent the bytes can vouch for the rest.
+void moveToNextSource(const DownloadFiles& d) {
+    if (d.expected != nullptr)
+        deleteLocalFile(d, d.validatorFile);
+    else
+        discardPartial(d);
+    formatStatusText("Downloading file (%s)", d.fileName);
+}
+
+// The file from the first server that serves it whole. A refusal (a 404, bytes that do not match the
+// index) may be the file's own, so the servers that refused are passed over only once another served it.
+Attempt downloadFromSources(DownloadFiles* d) {
+    int refusedBy[kMaxSources];
+    int refusals = 0;
+    bool tried = false;
+    Attempt outcome = Attempt::Failed;
+    for (int s = 0; s < sourceCount(); ++s) {
+        if (sourcePassedOver[s] || !formatSourceUrl(s, d->serverPath, d->url)) continue;
+        if (tried) moveToNextSource(*d);
+        tried = true;
+        bool otherLeft = laterSourceLeft(s);
+        outcome = downloadWithRetries(*d, otherLeft);
+        if (outcome == Attempt::Done || outcome == Attempt::LocalFailure || !otherLeft) break;
+        if (outcome == Attempt::Retry)
+            passOverMirror(s, *d);
+        else
+            refusedBy[refusals++] = s;
+    }
+    if (!tried) failDownload("Downloading failed - open (%s)", d->fileName);
+    if (outcome == Attempt::Done)
+        for (int i = 0; i < refusals; ++i) passOverMirror(refusedBy[i], *d);
+    return outcome == Attempt::LocalFailure ? Attempt::Failed : outcome;
 }
 
 // The index line a patch file must match before it may replace anything; nullptr when the build
@@ -329,14 +408,14 @@ bool replaceTarget(const DownloadFiles& d) {
     return MoveFileExW(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-// Fills a download's local names and URL; false when a name does not fit its field.
-bool prepareDownload(DownloadFiles* d, const char* urlPattern, const char* subfolder, const char* serverName) {
-    const char* base = settingText(SettingText::PatchBaseUrl);
-    int urlLength = snprintf(d->url, sizeof d->url, urlPattern, base, subfolder, serverName);
+// Fills a download's local names, server path and URL on the base; false when one does not fit its field.
+bool prepareDownload(DownloadFiles* d, const char* subfolder, const char* serverName) {
+    int pathLength = snprintf(d->serverPath, sizeof d->serverPath, "%s%s", subfolder, serverName);
+    if (pathLength < 0 || pathLength >= static_cast<int>(sizeof d->serverPath)) return false;
+    if (!formatSourceUrl(0, d->serverPath, d->url)) return false;
     int tempLength = snprintf(d->tempFile, sizeof d->tempFile, "%s%s", d->targetFile, kTempSuffix);
     int validatorLength = snprintf(d->validatorFile, sizeof d->validatorFile, "%s%s", d->targetFile, kValidatorSuffix);
-    return urlLength >= 0 && urlLength < static_cast<int>(sizeof d->url) && tempLength >= 0 &&
-           tempLength < static_cast<int>(sizeof d->tempFile) && validatorLength >= 0 &&
+    return tempLength >= 0 && tempLength < static_cast<int>(sizeof d->tempFile) && validatorLength >= 0 &&
            validatorLength < static_cast<int>(sizeof d->validatorFile);
 }
 
@@ -445,11 +524,11 @@ int downloadPatchFile(const char* fileName, const char* subfolder) {
     d.fileName = fileName;
     d.targetFile = fileName;
     formatStatusText("Downloading file (%s)", fileName);
-    if (!prepareDownload(&d, "%s%s%s", subfolder != nullptr ? subfolder : "", fileName))
+    if (!prepareDownload(&d, subfolder != nullptr ? subfolder : "", fileName))
         return failDownload("Downloading failed - open (%s)", fileName);
     if (!findExpectedLine(fileName, &d.expected)) return failDownload("Downloading failed - verify (%s)", fileName);
 
-    if (downloadWithRetries(d) != Attempt::Done) return 0;
+    if (downloadFromSources(&d) != Attempt::Done) return 0;
     if (!replaceTarget(d)) {
         discardPartial(d);
         return failDownload("Creating file failed. (%s)", fileName);
@@ -469,11 +548,11 @@ VerifiedFetch downloadVerifiedFile(const char* serverPath, const char* localFile
     d.utf8Names = true;
     d.expected = &expected;
     formatStatusText("Downloading file (%s)", shownName);
-    if (!prepareDownload(&d, "%s%s%s", "/", serverPath)) {
+    if (!prepareDownload(&d, "/", serverPath)) {
         failDownload("Downloading failed - open (%s)", shownName);
         return VerifiedFetch::Refused;
     }
-    Attempt outcome = downloadWithRetries(d);
+    Attempt outcome = downloadFromSources(&d);
     if (outcome != Attempt::Done) return outcome == Attempt::Failed ? VerifiedFetch::Refused : VerifiedFetch::Failed;
     if (!replaceTarget(d)) {
         discardPartial(d);
@@ -484,7 +563,10 @@ VerifiedFetch downloadVerifiedFile(const char* serverPath, const char* localFile
     return VerifiedFetch::Done;
 }
 
+void trustEveryPatchSource() { memset(sourcePassedOver, 0, sizeof sourcePassedOver); }
+
 unsigned __stdcall updateWorker(void*) {
+    trustEveryPatchSource();
     gState.fileProgress = 0;
     gState.totalProgress = 0;
     loadDeltaListForRun();

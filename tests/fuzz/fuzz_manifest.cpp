@@ -13,11 +13,15 @@ struct Fields {
     std::unique_ptr<char[]> installer{new char[kVersionTextSize]()};
     std::unique_ptr<char[]> launcher{new char[kVersionTextSize]()};
     std::unique_ptr<VersionStep[]> steps{new VersionStep[kMaxVersionSteps]()};
+    std::unique_ptr<char[][kMirrorUrlSize]> mirrors{new char[kMaxMirrors][kMirrorUrlSize]()};
     int serverGameVersion = 0;
     int totalFileCount = 0;
+    int mirrorCount = -1;
 
-    ManifestTargets targets() {
-        return {installer.get(), launcher.get(), &serverGameVersion, steps.get(), &totalFileCount, nullptr};
+    // Without the mirror slots as well: the list must never change what the other sections read.
+    ManifestTargets targets(bool withMirrors = true) {
+        return {installer.get(), launcher.get(), &serverGameVersion, steps.get(), &totalFileCount, nullptr,
+                withMirrors ? mirrors.get() : nullptr, withMirrors ? &mirrorCount : nullptr};
     }
 };
 
@@ -52,15 +56,31 @@ void checkFields(const Fields& fields, int localGameVersion) {
         sum += step.fileCount;
     }
     FUZZ_CHECK(sum == fields.totalFileCount);
+    FUZZ_CHECK(fields.mirrorCount >= 0 && fields.mirrorCount <= kMaxMirrors);
+    for (int m = 0; m < fields.mirrorCount; ++m) {
+        FUZZ_CHECK(isTerminated(fields.mirrors[m], kMirrorUrlSize));
+        FUZZ_CHECK(isMirrorUrl(fields.mirrors[m]));
+    }
+}
+
+bool sameSteps(const Fields& a, const Fields& b) {
+    return strcmp(a.installer.get(), b.installer.get()) == 0 && strcmp(a.launcher.get(), b.launcher.get()) == 0 &&
+           a.serverGameVersion == b.serverGameVersion && a.totalFileCount == b.totalFileCount &&
+           memcmp(a.steps.get(), b.steps.get(), sizeof(VersionStep) * kMaxVersionSteps) == 0;
 }
 
 void readAsFile(const uint8_t* data, size_t size, int localGameVersion) {
-    Fields fields;
+    Fields fields, withoutMirrors;
     FILE* file = fmemopen(const_cast<uint8_t*>(data), size, "r");
     if (file == nullptr) return;
     readManifestFile(file, fields.targets(), localGameVersion);
+    rewind(file);
+    readManifestFile(file, withoutMirrors.targets(false), localGameVersion);
+    rewind(file);
+    for (const std::string& problem : mirrorSectionProblems(file)) FUZZ_CHECK(!problem.empty());
     fclose(file);
     checkFields(fields, localGameVersion);
+    FUZZ_CHECK(sameSteps(fields, withoutMirrors));
 }
 
 // Every line handed over on its own heap copy, as the launcher's reader does with its pieces.

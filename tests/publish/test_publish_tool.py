@@ -201,6 +201,58 @@ class PublishToolTests(unittest.TestCase):
         self.assertNotIn("signature was not checked",
                          self.run_tool("verify", "--www", self.www, "--public", public, expect=1).stdout)
 
+    def test_mirrors_are_written_ahead_of_the_sections_signed_with_the_manifest_and_checked_by_verify(self):
+        public = self.run_tool("keygen", "--private", self.key).stdout.strip()
+        self.run_tool("mirrors", "--www", self.www, "--private", self.key, "https://a.example/", expect=1)  # no manifest
+        a = self.build("A", {"data.txt": "one"})
+        b = self.build("B", {"data.txt": "two"})
+        self.release(a, b, 10002)
+        manifest = os.path.join(self.www, "LauncherPatchInfo.txt")
+        plain = read(manifest).decode()
+        before = self.served()
+        for bad in ("http://a.example/live/", "https://a.example/live", "https://a.example/?x/", "a.example/"):
+            self.assertIn(bad, self.run_tool("mirrors", "--www", self.www, "--private", self.key,
+                                             "https://ok.example/", bad, expect=1).stderr)
+        self.run_tool("mirrors", "--www", self.www, "--private", self.key, "https://x.example/", "https://x.example/",
+                      expect=1)
+        self.assertIn("--unsigned", self.run_tool("mirrors", "--www", self.www, "https://x.example/", expect=1).stderr)
+        self.assertEqual(self.served(), before)  # nothing refused was written
+
+        self.run_tool("mirrors", "--www", self.www, "--private", self.key, "https://a.example/live/",
+                      "https://b.example:8443/")
+        self.assertEqual(read(manifest).decode(),
+                         "[MIRRORS]\nhttps://a.example/live/\nhttps://b.example:8443/\n" + plain)
+        self.run_tool("verify", "--www", self.www, "--public", public)  # the index vouches for the new manifest
+        self.release(b, a, 10003)  # a release keeps the list
+        self.assertTrue(read(manifest).decode().startswith("[MIRRORS]\nhttps://a.example/live/\n"))
+        self.run_tool("verify", "--www", self.www, "--public", public)
+
+        # Edited by hand: verify names each problem, also where the index vouches for the text.
+        good = read(manifest).decode()
+        steps = good[good.index("[INSTALLER]"):]
+        for text, problem in (("[MIRRORS]\nhttp://a.example/\n" + steps, "http://a.example/"),
+                              ("[MIRRORS]\nhttps://a.example\n" + steps, "https://a.example\""),
+                              (steps + "[MIRRORS]\nhttps://a.example/\n", "before every other section")):
+            write(manifest, text)
+            self.reindex_manifest()
+            result = self.run_tool("verify", "--www", self.www, expect=1)
+            self.assertIn(problem, result.stderr)
+            self.assertEqual(result.stderr.count("vyr-publish:"), 1, result.stderr)
+        write(manifest, good)
+        self.reindex_manifest()
+        self.run_tool("verify", "--www", self.www)
+
+        self.run_tool("mirrors", "--www", self.www, "--private", self.key)  # no URL: no section
+        self.assertTrue(read(manifest).decode().startswith("[INSTALLER]\n"))
+        self.run_tool("verify", "--www", self.www, "--public", public)
+
+    def reindex_manifest(self):
+        """Makes the index name the manifest's hash as it is now (its signature no longer holds)."""
+        digest = hashlib.sha256(read(os.path.join(self.www, "LauncherPatchInfo.txt"))).hexdigest()
+        index = read(os.path.join(self.www, "PatchIndex.txt")).decode().splitlines(True)
+        index = ["manifest %s\n" % digest if line.startswith("manifest ") else line for line in index]
+        write(os.path.join(self.www, "PatchIndex.txt"), "".join(index))
+
     def check_openssl_signature(self, body, raw):
         write(os.path.join(self.dir, "body"), body)
         write(os.path.join(self.dir, "sig.der"), der_signature(raw))
