@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "network/content_range.h"
+#include "network/transfer_pace.h"
 #include "network/url.h"
 
 namespace {
@@ -53,9 +54,14 @@ bool startOver(HANDLE file, Sha256Stream* hash) {
     return beginSha256(hash);
 }
 
+// A pause is checked before every read and during the limit's waits: the request is given up there
+// and its handle closed, which closes the connection, while the part file keeps every byte written.
 FetchFailure receiveBody(HINTERNET handle, const FetchRequest& request, void* buffer, DWORD bufferSize,
                          FetchResult* result) {
+    TransferPace pace;
+    beginTransferPace(&pace);
     for (;;) {
+        if (pauseIsRequested(request.pauseRequested)) return FetchFailure::Paused;
         DWORD count = 0;
         if (!InternetReadFile(handle, buffer, bufferSize, &count)) return FetchFailure::Read;
         if (count == 0) break;
@@ -64,6 +70,7 @@ FetchFailure receiveBody(HINTERNET handle, const FetchRequest& request, void* bu
         result->received += count;
         if (request.progress) request.progress(result->received, result->size);
         if (result->received > result->size) return FetchFailure::Read;
+        if (!paceTransfer(&pace, count, request.pauseRequested)) return FetchFailure::Paused;
     }
     return result->received == result->size ? FetchFailure::None : FetchFailure::Read;
 }
