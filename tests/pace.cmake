@@ -1,2 +1,7 @@
-# The download speed limit: pacing and the per-user file's text.
+# The download speed limit and pause: pacing and the per-user file's text natively, and the system
+# menu's pause, resume and speed choice end to end.
 vyr_unit_test(rate_limiter_test SOURCES rate_limiter_test.cpp)
+
+if(WIN32)
+  vyr_e2e_test(e2e_download_pause e2e/test_download_pause.py)
+endif()

@@ -148,7 +148,7 @@ long long resumablePartSize(const DownloadFiles& d, HANDLE file, char (&validato
     return 0;
 }
 
-enum class Attempt { Done, Retry, Failed };
+enum class Attempt { Done, Retry, Failed, Paused };
 
 // The message pattern of a failed fetch; the status pattern takes the status first.
 const char* fetchFailurePattern(FetchFailure failure) {
@@ -224,7 +224,7 @@ Attempt attemptDownload(const DownloadFiles& d, long long* reached) {
     }
     long long expectedSize = hashing ? static_cast<long long>(d.expected->size) : 0;
     FetchRequest request = {d.url, file, have, validator, hashing ? &hash : nullptr, storeFileProgress, expectedSize,
-                            replaceValidator, const_cast<DownloadFiles*>(&d)};
+                            replaceValidator, const_cast<DownloadFiles*>(&d), &gState.downloadPaused};
     FetchResult result = fetchIntoFile(&workerSession, request, gState.transferBuffer, sizeof gState.transferBuffer);
     // On disk before the rename that puts it in place: a power cut must not leave the target empty
     // or short once a version naming it is recorded.
@@ -237,6 +237,11 @@ Attempt attemptDownload(const DownloadFiles& d, long long* reached) {
         // Said now, so a last try that ends here does not leave "Downloading file" on the status line.
         failDownload(fetchFailurePattern(result.failure), d.fileName);
         return Attempt::Retry;
+    }
+    if (result.failure == FetchFailure::Paused) {
+        // The part and its validator stay as they are: the resumed request continues them.
+        if (hashing) abandonSha256(&hash);
+        return Attempt::Paused;
     }
     if (result.failure != FetchFailure::None) {
         if (hashing) abandonSha256(&hash);
@@ -262,7 +267,18 @@ int backoffMs(int attempt) {
     return pause - pause / 4 + static_cast<int>(GetTickCount() % static_cast<DWORD>(pause / 2 + 1));
 }
 
+const DWORD kPausePollMs = 100;
+
+// Holds the download while the player keeps it paused; the status line says so meanwhile.
+void waitWhilePaused(const DownloadFiles& d) {
+    setStatusText("Paused");
+    while (gState.downloadPaused && !gState.quitRequested) Sleep(kPausePollMs);
+    formatStatusText("Downloading file (%s)", d.fileName);
+}
+
 // Done, Failed (the server's own answer or the bytes refused it), or Retry when the tries ran out.
+// A pause is none of these: it is no try, shows no failure, and the time paused does not count
+// against the retry window.
 Attempt downloadWithRetries(const DownloadFiles& d) {
     lastByteTick = GetTickCount();
     DWORD lastProgress = lastByteTick;
@@ -270,8 +286,19 @@ Attempt downloadWithRetries(const DownloadFiles& d) {
                              // again to the same point) is no progress
     int tries = 0;           // since the last try that got further, that one included
     for (;;) {
+        if (gState.downloadPaused) {
+            waitWhilePaused(d);
+            lastByteTick = lastProgress = GetTickCount();
+        }
         long long reached = 0;
         Attempt outcome = attemptDownload(d, &reached);
+        if (outcome == Attempt::Paused) {
+            if (reached > furthest) {
+                furthest = reached;
+                tries = 0;
+            }
+            continue;
+        }
         if (outcome != Attempt::Retry) return outcome;
         bool progressed = reached > furthest;
         if (progressed) {
