@@ -56,12 +56,15 @@ bool startOver(HANDLE file, Sha256Stream* hash) {
 
 // A pause is checked before every read and during the limit's waits: the request is given up there
 // and its handle closed, which closes the connection, while the part file keeps every byte written.
+// Once every byte is in, a pause no longer stops anything: a whole file resumed would ask for a
+// range past its end and start over.
 FetchFailure receiveBody(HINTERNET handle, const FetchRequest& request, void* buffer, DWORD bufferSize,
                          FetchResult* result) {
     TransferPace pace;
     beginTransferPace(&pace);
     for (;;) {
-        if (pauseIsRequested(request.pauseRequested)) return FetchFailure::Paused;
+        bool bytesToCome = result->received < result->size;
+        if (bytesToCome && pauseIsRequested(request.pauseRequested)) return FetchFailure::Paused;
         DWORD count = 0;
         if (!InternetReadFile(handle, buffer, bufferSize, &count)) return FetchFailure::Read;
         if (count == 0) break;
@@ -70,7 +73,8 @@ FetchFailure receiveBody(HINTERNET handle, const FetchRequest& request, void* bu
         result->received += count;
         if (request.progress) request.progress(result->received, result->size);
         if (result->received > result->size) return FetchFailure::Read;
-        if (!paceTransfer(&pace, count, request.pauseRequested)) return FetchFailure::Paused;
+        if (!paceTransfer(&pace, count, request.pauseRequested) && result->received < result->size)
+            return FetchFailure::Paused;
     }
     return result->received == result->size ? FetchFailure::None : FetchFailure::Read;
 }
