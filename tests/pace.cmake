@@ -5,3 +5,7 @@ vyr_unit_test(rate_limiter_test SOURCES rate_limiter_test.cpp)
 if(WIN32)
   vyr_e2e_test(e2e_download_pause e2e/test_download_pause.py)
 endif()
+
+if(WIN32)
+  vyr_unit_test(worker_pause_test SOURCES worker_pause_test.cpp FIXTURES patch_server)
+endif()
