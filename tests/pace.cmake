@@ -9,3 +9,8 @@ endif()
 if(WIN32)
   vyr_unit_test(worker_pause_test SOURCES worker_pause_test.cpp FIXTURES patch_server)
 endif()
+
+if(WIN32)
+  vyr_e2e_test(e2e_updater_speed e2e/test_updater_speed.py)
+  set_tests_properties(e2e_updater_speed PROPERTIES RESOURCE_LOCK "desktop;installer_registry" RUN_SERIAL TRUE)
+endif()
