@@ -1,6 +1,5 @@
-// The download pacing against a clock the test owns: the rate holds over a long transfer for every
-// offered choice, a stall buys no burst past a quarter second, a changed rate applies at once, and
-// unlimited never waits. Also the per-user file's text, which must never read a cut file as a choice.
+// The download pacing against a clock the test owns, and the per-user file's text, which must never
+// read a cut or damaged file as a choice nobody made.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,80 +12,78 @@ namespace {
 
 struct Reader {
     RateLimiter limiter;
-    unsigned long long nowMs = 1000;  // not zero: a clock far from its start must work as well
+    unsigned long long nowMs = 1000;
     unsigned long long waitedMs = 0;
 
     Reader() { resetRateLimiter(&limiter); }
 
-    // Reads `total` bytes in chunks that each take `readMs` on the wire, waiting what the limiter asks;
-    // answers the elapsed time.
-    unsigned long long read(long long rate, long long total, long long chunk, unsigned long long readMs = 0) {
+    // Seconds to read `total` bytes in chunks that each take `readMs` on the wire, waiting as asked.
+    double read(long long rate, long long total, long long chunk = 65536, unsigned long long readMs = 0) {
         unsigned long long start = nowMs;
-        while (total > 0) {
-            long long count = total < chunk ? total : chunk;
+        for (; total > 0; total -= chunk) {
             nowMs += readMs;
-            unsigned long long wait = rateLimiterDelayMs(&limiter, rate, nowMs, count);
+            unsigned long long wait = rateLimiterDelayMs(&limiter, rate, nowMs, total < chunk ? total : chunk);
             waitedMs += wait;
             nowMs += wait;
-            total -= count;
         }
-        return nowMs - start;
+        return static_cast<double>(nowMs - start) / 1000.0;
     }
 };
 
-double seconds(unsigned long long ms) { return static_cast<double>(ms) / 1000.0; }
-
-TEST(RateLimiter, EveryChoiceHoldsItsRateOverALongTransfer) {
-    const long long kTotal = 100 * kBytesPerMegabyte;
+// Every choice holds over 100 MB, and so does a rate that is no multiple of 1000 read in small pieces
+// (no fraction of a byte lost per read); a stall buys at most a quarter second of burst; a server slower
+// than the limit is not slowed further.
+TEST(RateLimiter, EveryRateHoldsAndAStallBuysNoBurst) {
     for (const SpeedChoice& choice : kSpeedChoices) {
         if (choice.bytesPerSecond == 0) continue;
-        SCOPED_TRACE(choice.label);
         Reader reader;
-        double expected = static_cast<double>(kTotal) / static_cast<double>(choice.bytesPerSecond);
-        double took = seconds(reader.read(choice.bytesPerSecond, kTotal, 65536));
-        EXPECT_GE(took, expected * 0.99);
-        EXPECT_LE(took, expected * 1.01);
+        double expected = 100.0 * kBytesPerMegabyte / choice.bytesPerSecond;
+        EXPECT_NEAR(reader.read(choice.bytesPerSecond, 100 * kBytesPerMegabyte), expected, expected * 0.01)
+            << choice.label;
     }
-    // A rate that is no multiple of 1000 bytes, read in small pieces, loses no fraction on the way.
-    Reader reader;
-    const long long kMebibyte = 1 << 20;
-    double took = seconds(reader.read(kMebibyte, 8 * kMebibyte, 1000));
-    EXPECT_GE(took, 8.0 * 0.99);
-    EXPECT_LE(took, 8.0 * 1.01);
-}
+    Reader odd;
+    EXPECT_NEAR(odd.read(1999, 19990, 7), 10.0, 0.1);
 
-TEST(RateLimiter, AStallBuysNoMoreThanAQuarterSecondOfBurst) {
     const long long kRate = 4 * kBytesPerMegabyte;
-    Reader reader;
-    reader.read(kRate, kRate, 65536);
-    reader.nowMs += 30000;  // the server stalled for half a minute
-    // Two seconds' worth after the stall: the saved-up credit is at most a quarter second of it.
-    double took = seconds(reader.read(kRate, 2 * kRate, 65536));
+    Reader stalled;
+    stalled.read(kRate, kRate);
+    stalled.nowMs += 30000;
+    double took = stalled.read(kRate, 2 * kRate);
     EXPECT_GE(took, 1.75 - 0.02);
     EXPECT_LE(took, 2.0);
-    // A server slower than the limit is not waited for on top of its own slowness.
+
     Reader slow;
     slow.read(kBytesPerMegabyte, 10 * 65536, 65536, 100);  // 655 KB/s on the wire
-    EXPECT_LT(slow.waitedMs, 100u);  // at most the first chunk, which starts the bucket
+    EXPECT_LT(slow.waitedMs, 100u);                       // the first chunk at most, which starts the bucket
 }
 
+// A change applies from the next read; unlimited never waits and saves up no credit for later.
 TEST(RateLimiter, AChangedRateAppliesAtOnceAndUnlimitedNeverWaits) {
     Reader reader;
-    reader.read(kBytesPerMegabyte, 2 * kBytesPerMegabyte, 65536);
-    double faster = seconds(reader.read(5 * kBytesPerMegabyte, 10 * kBytesPerMegabyte, 65536));
-    EXPECT_GE(faster, 2.0 * 0.98);
-    EXPECT_LE(faster, 2.0 * 1.02);
-    double slower = seconds(reader.read(kBytesPerMegabyte, 2 * kBytesPerMegabyte, 65536));
-    EXPECT_GE(slower, 2.0 * 0.98);
-    EXPECT_LE(slower, 2.0 * 1.02);
-
+    reader.read(kBytesPerMegabyte, 2 * kBytesPerMegabyte);
+    EXPECT_NEAR(reader.read(5 * kBytesPerMegabyte, 10 * kBytesPerMegabyte), 2.0, 0.04);
+    EXPECT_NEAR(reader.read(kBytesPerMegabyte, 2 * kBytesPerMegabyte), 2.0, 0.04);
     reader.waitedMs = 0;
-    EXPECT_EQ(reader.read(kUnlimitedRate, 500 * kBytesPerMegabyte, 65536), 0u);
+    EXPECT_EQ(reader.read(kUnlimitedRate, 500 * kBytesPerMegabyte), 0.0);
     EXPECT_EQ(reader.waitedMs, 0u);
-    // Limited again after a long unlimited spell: no credit was saved up meanwhile.
     reader.nowMs += 60000;
-    double again = seconds(reader.read(2 * kBytesPerMegabyte, 2 * kBytesPerMegabyte, 65536));
-    EXPECT_GE(again, 1.0 * 0.98);
+    EXPECT_GE(reader.read(2 * kBytesPerMegabyte, 2 * kBytesPerMegabyte), 0.98);
+}
+
+// A read waits for its whole size, so on a slow line reads must shrink until each is short enough for a
+// pause to be seen within about a second; a fast line keeps whole buffers, and gets them back.
+TEST(ReadSize, ASlowLineGetsShortReadsAndAFastOneWholeBuffers) {
+    const unsigned kBuffer = 65536;
+    const unsigned long long kSlowLine = 20000;  // bytes per second: a whole buffer would take 3 s
+    unsigned size = kBuffer;
+    for (int read = 0; read < 10; ++read) size = nextReadSize(size, size * 1000ull / kSlowLine, kBuffer);
+    EXPECT_LE(size * 1000ull / kSlowLine, 250u);
+    EXPECT_GE(size, 4096u);
+    for (int read = 0; read < 10; ++read) size = nextReadSize(size, 1, kBuffer);
+    EXPECT_EQ(size, kBuffer);
+    EXPECT_EQ(nextReadSize(kBuffer, 0, kBuffer), kBuffer);
+    EXPECT_EQ(nextReadSize(0, 0, kBuffer), 4096u);  // where every transfer starts
+    EXPECT_EQ(nextReadSize(2048, 1000, 2048), 2048u);  // never past a buffer smaller than the smallest read
 }
 
 TEST(SpeedLimitText, EveryChoiceReadsBackAndNothingElseIsAChoice) {
@@ -94,25 +91,22 @@ TEST(SpeedLimitText, EveryChoiceReadsBackAndNothingElseIsAChoice) {
         SCOPED_TRACE(choice.label);
         char text[kSpeedLimitTextSize];
         ASSERT_TRUE(formatSpeedLimitText(choice.bytesPerSecond, text, sizeof text));
-        size_t length = strlen(text);
-        EXPECT_EQ(parseSpeedLimitText(text, length), choice.bytesPerSecond);
-        // A file cut anywhere, even inside the number where a shorter choice hides, reads as unlimited.
-        for (size_t cut = 0; cut < length; ++cut) EXPECT_EQ(parseSpeedLimitText(text, cut), 0) << cut;
-        std::string crlf(text, length - 1);
-        crlf += "\r\n";
+        std::string line = text;
+        EXPECT_EQ(parseSpeedLimitText(line.data(), line.size()), choice.bytesPerSecond);
+        // Cut anywhere, even inside the number where a shorter choice hides, it reads as unlimited.
+        for (size_t cut = 0; cut < line.size(); ++cut) EXPECT_EQ(parseSpeedLimitText(line.data(), cut), 0) << cut;
+        std::string crlf = line.substr(0, line.size() - 1) + "\r\n";
         EXPECT_EQ(parseSpeedLimitText(crlf.data(), crlf.size()), choice.bytesPerSecond);
-        std::string trailing = std::string(text) + "x";
+        std::string trailing = line + "x";
         EXPECT_EQ(parseSpeedLimitText(trailing.data(), trailing.size()), 0);
     }
     const char* const kDamaged[] = {
-        "download_limit_bytes_per_second=3000000\n",   // no choice of ours
-        "download_limit_bytes_per_second=1\n",         // would all but stop every download
+        "download_limit_bytes_per_second=3000000\n",  // no choice of ours
+        "download_limit_bytes_per_second=1\n",        // would all but stop every download
         "download_limit_bytes_per_second=-5000000\n",
         "download_limit_bytes_per_second= 5000000\n",
         "download_limit_bytes_per_second=99999999999999999999\n",
-        " download_limit_bytes_per_second=5000000\n",
         "DOWNLOAD_LIMIT_BYTES_PER_SECOND=5000000\n",
-        "download_limit_bytes_per_second=5000000\n\n",
     };
     for (const char* text : kDamaged) EXPECT_EQ(parseSpeedLimitText(text, strlen(text)), 0) << text;
     char text[kSpeedLimitTextSize];

@@ -74,7 +74,7 @@ bool writeChunk(HANDLE file, const char* chunk, DWORD count) {
 int receiveBody(Transfer* transfer) {
     char buffer[kReadChunkSize];
     TransferPace pace;
-    beginTransferPace(&pace);
+    beginTransferPace(&pace, sizeof buffer);
     for (;;) {
         DWORD count = 0;
         if (!InternetReadFile(transfer->urlHandle, buffer, sizeof buffer, &count)) return kTransferIncomplete;

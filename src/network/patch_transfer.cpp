@@ -61,12 +61,13 @@ bool startOver(HANDLE file, Sha256Stream* hash) {
 FetchFailure receiveBody(HINTERNET handle, const FetchRequest& request, void* buffer, DWORD bufferSize,
                          FetchResult* result) {
     TransferPace pace;
-    beginTransferPace(&pace);
+    beginTransferPace(&pace, bufferSize);
     for (;;) {
         bool bytesToCome = result->received < result->size;
         if (bytesToCome && pauseIsRequested(request.pauseRequested)) return FetchFailure::Paused;
         DWORD count = 0;
-        if (!InternetReadFile(handle, buffer, bufferSize, &count)) return FetchFailure::Read;
+        if (!InternetReadFile(handle, buffer, startTransferRead(&pace), &count)) return FetchFailure::Read;
+        endTransferRead(&pace, bufferSize);
         if (count == 0) break;
         if (!writeAll(request.file, buffer, count)) return FetchFailure::Write;
         if (request.hash != nullptr && !addSha256(request.hash, buffer, count)) return FetchFailure::Write;

@@ -54,3 +54,15 @@ unsigned long long rateLimiterDelayMs(RateLimiter* limiter, long long bytesPerSe
     if (owedMilliBytes <= 0) return 0;
     return static_cast<unsigned long long>((owedMilliBytes + bytesPerSecond - 1) / bytesPerSecond);
 }
+
+unsigned nextReadSize(unsigned current, unsigned long long lastReadMs, unsigned bufferSize) {
+    const unsigned long long kSlowReadMs = 250;
+    const unsigned long long kQuickReadMs = 50;
+    const unsigned kSmallestRead = 4096;
+    unsigned smallest = bufferSize < kSmallestRead ? bufferSize : kSmallestRead;
+    unsigned size = current;
+    if (lastReadMs > kSlowReadMs) size = current / 2;
+    else if (lastReadMs < kQuickReadMs) size = current > bufferSize / 2 ? bufferSize : current * 2;
+    if (size < smallest) size = smallest;
+    return size > bufferSize ? bufferSize : size;
+}

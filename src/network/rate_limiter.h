@@ -19,3 +19,9 @@ void resetRateLimiter(RateLimiter* limiter);
 // the bucket starts empty when a limit is set again). A changed rate applies from this call on.
 unsigned long long rateLimiterDelayMs(RateLimiter* limiter, long long bytesPerSecond, unsigned long long nowMs,
                                       long long bytes);
+
+// The size of a transfer's next read. A read blocks until it has its whole size (WinINet fills the
+// buffer), so on a slow line a large read would hold off a pause for seconds: after a read slower
+// than a quarter second the size is halved, after a quick one it doubles again, between 4 KiB and
+// the buffer's size. A fast line keeps reading whole buffers. nextReadSize(0, 0, size) is the smallest.
+unsigned nextReadSize(unsigned current, unsigned long long lastReadMs, unsigned bufferSize);

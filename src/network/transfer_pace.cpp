@@ -20,7 +20,22 @@ void setTransferSpeedLimit(long long bytesPerSecond) {
 
 long long transferSpeedLimit() { return gSpeedLimit; }
 
-void beginTransferPace(TransferPace* pace) { resetRateLimiter(&pace->limiter); }
+void beginTransferPace(TransferPace* pace, DWORD bufferSize) {
+    resetRateLimiter(&pace->limiter);
+    // The first read is the smallest: nothing is known of the line yet, and a fast one doubles back
+    // to whole buffers within a few reads.
+    pace->readSize = nextReadSize(0, 0, bufferSize);
+    pace->readStarted = 0;
+}
+
+DWORD startTransferRead(TransferPace* pace) {
+    pace->readStarted = GetTickCount64();
+    return pace->readSize;
+}
+
+void endTransferRead(TransferPace* pace, DWORD bufferSize) {
+    pace->readSize = nextReadSize(pace->readSize, GetTickCount64() - pace->readStarted, bufferSize);
+}
 
 bool paceTransfer(TransferPace* pace, DWORD bytes, const volatile LONG* pauseRequested) {
     long long limit = transferSpeedLimit();

@@ -12,9 +12,15 @@ long long transferSpeedLimit();
 
 struct TransferPace {
     RateLimiter limiter;
+    DWORD readSize;         // bytes the next read asks for (nextReadSize)
+    ULONGLONG readStarted;  // when the read under way began
 };
 
-void beginTransferPace(TransferPace* pace);
+void beginTransferPace(TransferPace* pace, DWORD bufferSize);
+
+// Around each read: how much to ask for, and the time it took, which sizes the next one.
+DWORD startTransferRead(TransferPace* pace);
+void endTransferRead(TransferPace* pace, DWORD bufferSize);
 
 // After a read of `bytes`: waits as long as the limit asks. The wait is cut short when *pauseRequested
 // becomes nonzero (pauseRequested may be null); answers false then.
