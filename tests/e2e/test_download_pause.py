@@ -5,6 +5,7 @@ is kept in the Windows user's application-data folder, not the game folder, "Res
 the same file with exactly one Range request for the rest, and the next file arrives no faster than the
 limit allows. Both files end byte for byte as served, and the game is ready at the new version."""
 import os
+import pwd
 import re
 import shutil
 import sys
@@ -22,7 +23,8 @@ LIMITED_SIZE = 3 * MB
 LIMIT = 1 * MB
 PAUSE_AFTER_BYTES = 1 * MB
 SPEED_ITEM_DOWNS = 5  # "1 MB/s" is the sixth choice under "Download speed", after Unlimited
-SPEED_FILE = ("drive_c", "users", os.environ.get("USER", "root"), "AppData", "Roaming", "VYRLauncher",
+# %APPDATA% of the Wine prefix: Wine names the Windows user after the Unix one.
+SPEED_FILE = ("drive_c", "users", pwd.getpwuid(os.getuid()).pw_name, "AppData", "Roaming", "VYRLauncher",
               "download-speed.txt")
 
 
