@@ -1,13 +1,16 @@
 // Benchmark driver: fetches one file with the update worker's downloadPatchFile from the compiled-in
 // patch base URL into the current folder. Prints the seconds until the file stood in place (the
-// transfer) and until the call returned (the transfer plus whatever the worker does after it).
+// transfer) and until the call returned (the transfer plus whatever the worker does after it). An
+// optional second argument sets the download speed limit in bytes per second (0 or none: unlimited).
 #include <windows.h>
 
 #include <process.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/launcher_state.h"
+#include "network/transfer_pace.h"
 #include "update/patch_download.h"
 
 namespace {
@@ -37,9 +40,10 @@ double secondsBetween(const LARGE_INTEGER& start, const LARGE_INTEGER& end) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        fprintf(stderr, "usage: bench_download <file name below /Player/>\n");
+        fprintf(stderr, "usage: bench_download <file name below /Player/> [bytes per second]\n");
         return 2;
     }
+    if (argc > 2) setTransferSpeedLimit(strtoll(argv[2], nullptr, 10));
     DeleteFileA(argv[1]);
     Download download = {argv[1], 0};
     LARGE_INTEGER start, inPlace = {}, end;

@@ -69,6 +69,7 @@ struct LauncherState {
     unsigned char transferBuffer[kTransferBufferSize];
     UnpackBuffers unpackBuffers;  // the worker's, for extractArchive
     volatile int quitRequested;
+    volatile LONG downloadPaused;  // set by the system menu; the worker's transfer stops at its next chunk
 
     CRITICAL_SECTION statusLock;
 };

@@ -10,10 +10,12 @@
 
 #include "app/launcher_state.h"
 #include "launch/game_launch.h"
+#include "network/transfer_pace.h"
 #include "res/resource_ids.h"
 #include "settings/config_file.h"
 #include "settings/launcher_settings.h"
 #include "settings/layout.h"
+#include "settings/user_speed_limit.h"
 #include "ui/compositor.h"
 #include "ui/window_proc.h"
 #include "update/launcher_swap.h"
@@ -245,6 +247,8 @@ int runLauncher(HINSTANCE instance, const char* commandLineText) {
         return 1;
     }
     removeLauncherSwapLeftovers(gState.moduleDirectory);
+    // Before the menu is built (it shows the choice) and before the first transfer, the manifest's.
+    setTransferSpeedLimit(readUserSpeedLimit());
 
     if (!createMainWindow()) return failStartup();
     if (!loadSkinImages()) {

@@ -7,6 +7,7 @@
 #include <climits>
 
 #include "network/content_range.h"
+#include "network/transfer_pace.h"
 #include "network/url.h"
 
 namespace {
@@ -72,6 +73,8 @@ bool writeChunk(HANDLE file, const char* chunk, DWORD count) {
 
 int receiveBody(Transfer* transfer) {
     char buffer[kReadChunkSize];
+    TransferPace pace;
+    beginTransferPace(&pace, sizeof buffer);
     for (;;) {
         DWORD count = 0;
         if (!InternetReadFile(transfer->urlHandle, buffer, sizeof buffer, &count)) return kTransferIncomplete;
@@ -83,6 +86,7 @@ int receiveBody(Transfer* transfer) {
         }
         if (count == 0) break;
         if (!writeChunk(transfer->file, buffer, count)) return kTransferWriteFailed;
+        paceTransfer(&pace, count, nullptr);
     }
     return transfer->endIsKnown && transfer->received == transfer->expectedTotal ? kTransferOk : kTransferIncomplete;
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "network/content_range.h"
+#include "network/transfer_pace.h"
 #include "network/url.h"
 
 namespace {
@@ -53,17 +54,28 @@ bool startOver(HANDLE file, Sha256Stream* hash) {
     return beginSha256(hash);
 }
 
+// A pause is checked before every read and during the limit's waits: the request is given up there
+// and its handle closed, which closes the connection, while the part file keeps every byte written.
+// Once every byte is in, a pause no longer stops anything: a whole file resumed would ask for a
+// range past its end and start over.
 FetchFailure receiveBody(HINTERNET handle, const FetchRequest& request, void* buffer, DWORD bufferSize,
                          FetchResult* result) {
+    TransferPace pace;
+    beginTransferPace(&pace, bufferSize);
     for (;;) {
+        bool bytesToCome = result->received < result->size;
+        if (bytesToCome && pauseIsRequested(request.pauseRequested)) return FetchFailure::Paused;
         DWORD count = 0;
-        if (!InternetReadFile(handle, buffer, bufferSize, &count)) return FetchFailure::Read;
+        if (!InternetReadFile(handle, buffer, startTransferRead(&pace), &count)) return FetchFailure::Read;
+        endTransferRead(&pace, bufferSize);
         if (count == 0) break;
         if (!writeAll(request.file, buffer, count)) return FetchFailure::Write;
         if (request.hash != nullptr && !addSha256(request.hash, buffer, count)) return FetchFailure::Write;
         result->received += count;
         if (request.progress) request.progress(result->received, result->size);
         if (result->received > result->size) return FetchFailure::Read;
+        if (!paceTransfer(&pace, count, request.pauseRequested) && result->received < result->size)
+            return FetchFailure::Paused;
     }
     return result->received == result->size ? FetchFailure::None : FetchFailure::Read;
 }

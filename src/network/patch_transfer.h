@@ -26,7 +26,8 @@ void closePatchSession(PatchSession* session);
 // BadRange: a partial answer that is not exactly the rest of the file (it starts elsewhere, ends short
 // of the last byte, or names another total), or a 416 to a resumed request; the partial file is of no
 // use and the download starts over.
-enum class FetchFailure { None, Open, QueryStatus, Status, QuerySize, Read, Write, NoSpace, BadRange };
+// Paused: the caller's pause flag stopped the transfer; what was received is in the file, whole.
+enum class FetchFailure { None, Open, QueryStatus, Status, QuerySize, Read, Write, NoSpace, BadRange, Paused };
 
 // One request. `file` is open for writing and holds `resumeFrom` bytes already received of the same
 // server file (0 for a fresh download); `validator` is the ETag or Last-Modified the server gave
@@ -46,6 +47,8 @@ struct FetchRequest {
     // cannot, and the fetch then fails before a byte is written. May be null.
     bool (*startsOver)(void* context, const char* validator);
     void* context;
+    // Nonzero asks the transfer to stop at its next chunk (FetchFailure::Paused). May be null.
+    const volatile LONG* pauseRequested;
 };
 
 struct FetchResult {
@@ -63,7 +66,7 @@ struct FetchResult {
 // is longer, so a server cannot fill the disk. A resumed request asks for "bytes=<resumeFrom>-"
 // (with If-Range when a validator is known) and appends only to a 206 whose Content-Range is exactly
 // the rest of the file; a 200 starts the file over. Before the body, the volume must hold what is still to come
-// plus kFreeSpaceMargin.
+// plus kFreeSpaceMargin. Reads are paced to the process's speed limit (network/transfer_pace.h).
 FetchResult fetchIntoFile(PatchSession* session, const FetchRequest& request, void* buffer, DWORD bufferSize);
 
 // Whether a failure may go away by itself (a dropped or refused connection, a time-out, a 5xx

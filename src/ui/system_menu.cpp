@@ -1,14 +1,18 @@
 #include "ui/system_menu.h"
 
+#include "ui/download_menu.h"
+
 void buildSystemMenu(HWND window) {
     HMENU menu = GetSystemMenu(window, FALSE);
     if (menu == nullptr) return;
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    appendDownloadMenuItems(menu);
 }
 
 bool runSystemMenuCommand(HWND window, WPARAM command) {
-    (void)window;
-    switch (static_cast<UINT>(command & 0xFFF0)) {
-    default: return false;
+    UINT id = static_cast<UINT>(command & 0xFFF0);
+    switch (id) {
+    // Pause and the speed choices (a range of ids); false for any other command.
+    default: return runDownloadMenuCommand(window, id);
     }
 }

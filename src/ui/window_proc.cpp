@@ -143,6 +143,10 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_SYSCOMMAND:
         if (runSystemMenuCommand(window, wParam)) return 0;
         return DefWindowProcA(window, message, wParam, lParam);
+    case WM_COMMAND:
+        // Wine sends the items of a system menu's submenu as WM_COMMAND rather than WM_SYSCOMMAND.
+        if (HIWORD(wParam) == 0 && runSystemMenuCommand(window, LOWORD(wParam))) return 0;
+        return DefWindowProcA(window, message, wParam, lParam);
     default:
         return DefWindowProcA(window, message, wParam, lParam);
     }

@@ -152,8 +152,9 @@ long long resumablePartSize(const DownloadFiles& d, HANDLE file, char (&validato
     return 0;
 }
 
-// LocalFailure: the file cannot be written here, which no other server changes.
-enum class Attempt { Done, Retry, Failed, LocalFailure };
+// LocalFailure: the file cannot be written here, which no other server changes. Paused: the player
+// paused the download; the part is kept.
+enum class Attempt { Done, Retry, Failed, LocalFailure, Paused };
 
 // The message pattern of a failed fetch; the status pattern takes the status first.
 const char* fetchFailurePattern(FetchFailure failure) {
@@ -229,7 +230,7 @@ Attempt attemptDownload(const DownloadFiles& d, long long* reached) {
     }
     long long expectedSize = hashing ? static_cast<long long>(d.expected->size) : 0;
     FetchRequest request = {d.url, file, have, validator, hashing ? &hash : nullptr, storeFileProgress, expectedSize,
-                            replaceValidator, const_cast<DownloadFiles*>(&d)};
+                            replaceValidator, const_cast<DownloadFiles*>(&d), &gState.downloadPaused};
     FetchResult result = fetchIntoFile(&workerSession, request, gState.transferBuffer, sizeof gState.transferBuffer);
     // On disk before the rename that puts it in place: a power cut must not leave the target empty
     // or short once a version naming it is recorded.
@@ -242,6 +243,11 @@ Attempt attemptDownload(const DownloadFiles& d, long long* reached) {
         // Said now, so a last try that ends here does not leave "Downloading file" on the status line.
         failDownload(fetchFailurePattern(result.failure), d.fileName);
         return Attempt::Retry;
+    }
+    if (result.failure == FetchFailure::Paused) {
+        // The part and its validator stay as they are: the resumed request continues them.
+        if (hashing) abandonSha256(&hash);
+        return Attempt::Paused;
     }
     if (result.failure != FetchFailure::None) {
         if (hashing) abandonSha256(&hash);
@@ -269,9 +275,19 @@ int backoffMs(int attempt) {
     return pause - pause / 4 + static_cast<int>(GetTickCount() % static_cast<DWORD>(pause / 2 + 1));
 }
 
+const DWORD kPausePollMs = 100;
+
+// Holds the download while the player keeps it paused; the status line says so meanwhile.
+void waitWhilePaused(const DownloadFiles& d) {
+    setStatusText("Paused");
+    while (gState.downloadPaused && !gState.quitRequested) Sleep(kPausePollMs);
+    formatStatusText("Downloading file (%s)", d.fileName);
+}
+
 // Done, Failed (the server's own answer or the bytes refused it), LocalFailure, or Retry when the tries
 // ran out. With another server left, a try that got no byte at all (refused, timed out, a 5xx) ends the
-// tries at once: the backoff is for a server that works but dropped the connection.
+// tries at once: the backoff is for a server that works but dropped the connection. A pause is none of
+// these: it is no try, shows no failure, and the time paused does not count against the retry window.
 Attempt downloadWithRetries(const DownloadFiles& d, bool otherSourceLeft) {
     lastByteTick = GetTickCount();
     DWORD lastProgress = lastByteTick;
@@ -279,9 +295,20 @@ Attempt downloadWithRetries(const DownloadFiles& d, bool otherSourceLeft) {
                              // again to the same point) is no progress
     int tries = 0;           // since the last try that got further, that one included
     for (;;) {
+        if (gState.downloadPaused) {
+            waitWhilePaused(d);
+            lastByteTick = lastProgress = GetTickCount();
+        }
         long long reached = 0;
         unsigned long chunksBefore = chunksReceived;
         Attempt outcome = attemptDownload(d, &reached);
+        if (outcome == Attempt::Paused) {
+            if (reached > furthest) {
+                furthest = reached;
+                tries = 0;
+            }
+            continue;
+        }
         if (outcome != Attempt::Retry) return outcome;
         if (otherSourceLeft && chunksReceived == chunksBefore) return outcome;
         bool progressed = reached > furthest;

@@ -49,6 +49,7 @@ void describeFailure(const FetchResult& result, char* reason, size_t reasonSize)
         case FetchFailure::Write: snprintf(reason, reasonSize, "cannot write the file"); break;
         case FetchFailure::NoSpace: snprintf(reason, reasonSize, "not enough free disk space"); break;
         case FetchFailure::BadRange: snprintf(reason, reasonSize, "the server sent the wrong part"); break;
+        case FetchFailure::Paused:
         case FetchFailure::None: break;
     }
 }
@@ -98,7 +99,7 @@ int fetchToFile(const char* url, const char* localFile, const FetchHooks* hooks,
     bool hashing = fetched && beginSha256(&hash);
     std::vector<char> buffer(kChunkSize);
     gActive = {hooks, &session};
-    FetchRequest request{url, file, 0, "", hashing ? &hash : nullptr, reportProgress, 0, nullptr, nullptr};
+    FetchRequest request{url, file, 0, "", hashing ? &hash : nullptr, reportProgress, 0, nullptr, nullptr, nullptr};
     FetchResult result = fetchIntoFile(&session, request, buffer.data(), kChunkSize);
     gActive = {nullptr, nullptr};
     CloseHandle(file);

@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include "formats/version_text.h"
+#include "network/transfer_pace.h"
+#include "settings/user_speed_limit.h"
 #include "updater/updater_texts.h"
 #include "updater/updater_window.h"
 
@@ -12,5 +14,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         MessageBoxA(nullptr, updater_text::kBadCommandLine, updater_text::kErrorTitle, MB_OK | MB_ICONERROR);
         return kUpdaterBadCommandLine;
     }
+    // The player's speed limit holds for the launcher's own update too.
+    setTransferSpeedLimit(readUserSpeedLimit());
     return runUpdaterWindow(instance, command);
 }
