@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "logging/support_log.h"
 #include "settings/launcher_settings.h"
 
 namespace {
@@ -55,6 +56,17 @@ bool takeStatusSnapshot() {
     if (changed) memcpy(gState.shownStatusText, gState.statusText, sizeof gState.shownStatusText);
     LeaveCriticalSection(statusLock());
     return changed;
+}
+
+void markFailureShown() {
+    gState.buttonState[0] = 3;
+    char shown[kStatusTextSize];
+    EnterCriticalSection(statusLock());
+    memcpy(shown, gState.statusText, sizeof shown);
+    LeaveCriticalSection(statusLock());
+    LogEvent event = logEvent(kLogFailure);
+    event.message = shown;
+    writeLogEvent(event);
 }
 
 void showReadyState() {

@@ -23,6 +23,7 @@
 #include "archives/zip_extract.h"
 #include "formats/own_file_names.h"
 #include "archives/zip_file_io.h"
+#include "logging/transfer_log.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ PatchSession workerSession = {nullptr};
 
 int failDownload(const char* pattern, const char* fileName) {
     formatStatusText(pattern, fileName);
-    gState.buttonState[0] = 3;
+    markFailureShown();
     return 0;
 }
 
@@ -62,6 +63,7 @@ struct DownloadFiles {
     char tempFile[kTempNameSize];
     char validatorFile[kTempNameSize];
     const PatchIndexFile* expected;  // the index line to match; nullptr when the build verifies nothing
+    const char* logTopic;            // what the support log calls this download
 };
 
 // Manifest names are in the ANSI code page, as they have always been; delta list targets are UTF-8.
@@ -165,7 +167,7 @@ const char* fetchFailurePattern(FetchFailure failure) {
 Attempt reportFetchFailure(const DownloadFiles& d, const FetchResult& result) {
     if (result.failure == FetchFailure::Status) {
         formatStatusText("Downloading failed [%d] (%s)", result.httpStatus, d.fileName);
-        gState.buttonState[0] = 3;
+        markFailureShown();
     } else {
         failDownload(fetchFailurePattern(result.failure), d.fileName);
     }
@@ -226,6 +228,7 @@ Attempt attemptDownload(const DownloadFiles& d, long long* reached) {
     FetchRequest request = {d.url, file, have, validator, hashing ? &hash : nullptr, storeFileProgress, expectedSize,
                             replaceValidator, const_cast<DownloadFiles*>(&d)};
     FetchResult result = fetchIntoFile(&workerSession, request, gState.transferBuffer, sizeof gState.transferBuffer);
+    logFetch(d.logTopic, d.url, d.fileName, result);
     // On disk before the rename that puts it in place: a power cut must not leave the target empty
     // or short once a version naming it is recorded.
     if (result.failure == FetchFailure::None && !flushOpenFile(file)) result.failure = FetchFailure::Write;
@@ -342,6 +345,21 @@ bool prepareDownload(DownloadFiles* d, const char* urlPattern, const char* subfo
 
 void publishExtractMessage(const char* message) { setStatusText(message); }
 
+void logArchive(const char* archive, const char* outcome) {
+    LogEvent event = logEvent(kLogArchive);
+    event.name = archive;
+    event.message = outcome;
+    writeLogEvent(event);
+}
+
+void logStep(const char* format, int version) {
+    char text[64];
+    snprintf(text, sizeof text, format, version);
+    LogEvent event = logEvent(kLogStep);
+    event.message = text;
+    writeLogEvent(event);
+}
+
 // Only a transient failure (an output file that cannot be created or written, as while a virus scan
 // holds it) is tried again, after a short pause and within a bounded time; a permanent one (not an
 // archive, a checksum error, a refused name) fails the archive at once with its message. The
@@ -356,17 +374,20 @@ int unpackArchive(const char* destFile) {
             // The entries are flushed while the archive still names them; a version is recorded
             // only after this.
             if (!makeUnpackedEntriesDurable(destFile)) return failDownload("Creating file failed. (%s)", destFile);
+            logArchive(destFile, "unpacked");
             DeleteFileA(destFile);
             applyDeleteList();
             return 1;
         }
         if (result != kExtractRetry) {
-            gState.buttonState[0] = 3;
+            logArchive(destFile, message);
+            markFailureShown();
             return 0;
         }
         if (GetTickCount() - started >= kUnpackRetryLimitMs) break;
         Sleep(kUnpackRetryPauseMs);
     }
+    logArchive(destFile, settingText(SettingText::MsgLauncherFailed));
     MessageBoxA(gState.mainWindow, settingText(SettingText::MsgLauncherFailed),
                 settingText(SettingText::MsgErrorCaption), MB_OK);
     gState.quitRequested = 1;
@@ -377,7 +398,7 @@ int unpackArchive(const char* destFile) {
 // and the player is told the server's information was unusable instead of being shown ready.
 int reportUnreadableSteps() {
     setStatusText(settingText(SettingText::MsgServerUnreachable));
-    gState.buttonState[0] = 3;
+    markFailureShown();
     return 0;
 }
 
@@ -413,6 +434,7 @@ bool applyStepTable() {
         removeDeltaLeftovers(step);
         gState.localGameVersion = step.version;
         writeConfig();
+        logStep("version %d recorded", step.version);
     }
     return true;
 }
@@ -430,6 +452,7 @@ int applySteps() {
     if (gState.localGameVersion < gState.serverGameVersion) return reportUnreadableSteps();
     writeConfig();
     showReadyState();
+    logStep("ready at version %d", gState.localGameVersion);
     return 1;
 }
 
@@ -444,6 +467,7 @@ int downloadPatchFile(const char* fileName, const char* subfolder) {
     DownloadFiles d = {};
     d.fileName = fileName;
     d.targetFile = fileName;
+    d.logTopic = kLogFile;
     formatStatusText("Downloading file (%s)", fileName);
     if (!prepareDownload(&d, "%s%s%s", subfolder != nullptr ? subfolder : "", fileName))
         return failDownload("Downloading failed - open (%s)", fileName);
@@ -468,6 +492,7 @@ VerifiedFetch downloadVerifiedFile(const char* serverPath, const char* localFile
     d.targetFile = localFile;
     d.utf8Names = true;
     d.expected = &expected;
+    d.logTopic = kLogDelta;
     formatStatusText("Downloading file (%s)", shownName);
     if (!prepareDownload(&d, "%s%s%s", "/", serverPath)) {
         failDownload("Downloading failed - open (%s)", shownName);
@@ -488,6 +513,7 @@ unsigned __stdcall updateWorker(void*) {
     gState.fileProgress = 0;
     gState.totalProgress = 0;
     loadDeltaListForRun();
+    logStep("update from version %d", gState.localGameVersion);
     int result = applySteps();
     closePatchSession(&workerSession);
     return static_cast<unsigned>(result);
