@@ -3,6 +3,7 @@
 #include "logging/support_log.h"
 
 #include <windows.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include <cstdio>
@@ -134,6 +135,13 @@ void writeLogEvent(const LogEvent& event) {
     bool owned = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
     appendLine(line, static_cast<DWORD>(length), owned);
     if (owned) ReleaseMutex(supportLog.writerMutex);
+}
+
+void showSupportLogInExplorer() {
+    if (!supportLog.open) return;
+    char arguments[kSupportLogPathSize + 16];
+    if (!fits(snprintf(arguments, sizeof arguments, "/select,\"%s\"", supportLog.path), sizeof arguments)) return;
+    ShellExecuteA(nullptr, "open", "explorer.exe", arguments, nullptr, SW_SHOWNORMAL);
 }
 
 bool supportLogFolder(char* folder, size_t folderSize) {

@@ -26,3 +26,6 @@ void writeLogEvent(const LogEvent& event);
 
 // The folder that holds the log, without a trailing separator; false when the log is not open.
 bool supportLogFolder(char* folder, size_t folderSize);
+
+// Opens the log's folder in Explorer with the log selected, so a player can attach it to a message.
+void showSupportLogInExplorer();
