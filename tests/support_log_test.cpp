@@ -75,7 +75,7 @@ HANDLE startWriter(const std::string& folder, const char* program) {
 TEST(SupportLog, ALineThatWouldPassTheBoundMovesTheFileToDotOne) {
     TempFolder folder;
     ASSERT_TRUE(openSupportLogIn("VYRLauncher", folder.path().c_str(), nullptr));
-    std::string log = folder.file(kSupportLogName), rotated = log + ".1";
+    std::string log = folder.file(own_file::kSupportLog), rotated = folder.file(own_file::kSupportLogRotated);
     writeWholeFile(rotated, "a previous .1, replaced by the rotation\n");
     fillWithOldLines(log, kSupportLogLimit - 1000);
 
@@ -103,7 +103,7 @@ TEST(SupportLog, ALineThatWouldPassTheBoundMovesTheFileToDotOne) {
 
 TEST(SupportLog, TwoProcessesAppendingAcrossARotationLeaveEveryLineWhole) {
     TempFolder folder;
-    std::string log = folder.file(kSupportLogName), rotated = log + ".1";
+    std::string log = folder.file(own_file::kSupportLog), rotated = folder.file(own_file::kSupportLogRotated);
     // Close enough to the bound that the writers cross it about half way, and only once.
     fillWithOldLines(log, kSupportLogLimit - 200 * kLinesPerWriter);
     size_t oldLines = linesOf(readWholeFile(log)).size();
@@ -153,7 +153,7 @@ TEST(SupportLog, AGameFolderThatTakesNoFileSendsTheLogToTheFallback) {
     ASSERT_TRUE(supportLogFolder(shown, sizeof shown));
     EXPECT_EQ(std::string(shown), fallback);
     appendNumberedLines("fallen back", 1);
-    EXPECT_NE(readWholeFile(fallback + "\\" + kSupportLogName).find("Updater["), std::string::npos);
+    EXPECT_NE(readWholeFile(fallback + "\\" + own_file::kSupportLog).find("Updater["), std::string::npos);
 
     EXPECT_FALSE(openSupportLogIn("Updater", unwritable.c_str(), unwritable.c_str()));
     EXPECT_FALSE(supportLogFolder(shown, sizeof shown));

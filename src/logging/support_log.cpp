@@ -9,14 +9,12 @@
 #include <cstdio>
 #include <cstring>
 
-const char kSupportLogName[] = "VYRLauncher.log";
 
 namespace {
 
 enum { kProgramNameSize = 32, kRotationWaitMs = 2000 };
 
 const char kFallbackSubfolder[] = "VYRLauncher";
-const char kRotatedSuffix[] = ".1";
 // One name for every writer in the session: the launcher and Updater take turns on the size check,
 // the rotation and the append, so two writers never both rotate (the second would replace the
 // first's ".1" with a nearly empty file).
@@ -47,8 +45,8 @@ bool useFolder(const char* folder) {
     if (folder == nullptr || folder[0] == '\0') return false;
     SupportLog& log = supportLog;
     if (!fits(snprintf(log.folder, sizeof log.folder, "%s", folder), sizeof log.folder) ||
-        !fits(snprintf(log.path, sizeof log.path, "%s\\%s", folder, kSupportLogName), sizeof log.path) ||
-        !fits(snprintf(log.rotatedPath, sizeof log.rotatedPath, "%s%s", log.path, kRotatedSuffix),
+        !fits(snprintf(log.path, sizeof log.path, "%s\\%s", folder, own_file::kSupportLog), sizeof log.path) ||
+        !fits(snprintf(log.rotatedPath, sizeof log.rotatedPath, "%s\\%s", folder, own_file::kSupportLogRotated),
               sizeof log.rotatedPath))
         return false;
     HANDLE file = openForAppend(log.path);

@@ -4,14 +4,13 @@
 #pragma once
 #include <cstddef>
 
+#include "formats/own_file_names.h"
 #include "logging/log_line.h"
 
 enum { kSupportLogPathSize = 520 };
 
 // The bound: a line that would take the file past it first moves the file to ".1".
 const long long kSupportLogLimit = 1ll << 20;
-
-extern const char kSupportLogName[];
 
 // Where this process logs: the game folder (the program's own) when a file can be opened for appending
 // there, else <local application data>\VYRLauncher. Called once, before the first event; until then,
