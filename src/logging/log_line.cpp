@@ -39,15 +39,17 @@ void appendFormatted(LineBuilder* line, const char* format, long long value) {
     if (count > 0) appendRaw(line, number, static_cast<size_t>(count) < sizeof number ? count : sizeof number - 1);
 }
 
-// A text field between quotes, at most fieldSize - 1 bytes of it. Control bytes become '?' and a
-// quote becomes an apostrophe, so a message can neither end the line nor the field.
+// A text field between quotes, at most fieldSize - 1 bytes of it. Line ends and tabs become spaces (a
+// message box's text has them), other control bytes '?', and a quote an apostrophe, so a message can
+// neither end the line nor the field.
 void appendQuoted(LineBuilder* line, const char* key, const char* text, size_t fieldSize) {
     char field[kLogUrlFieldSize > kLogMessageFieldSize ? kLogUrlFieldSize : kLogMessageFieldSize];
     if (fieldSize > sizeof field) fieldSize = sizeof field;
     size_t n = 0;
     for (; text[n] != '\0' && n + 1 < fieldSize; ++n) {
         unsigned char c = static_cast<unsigned char>(text[n]);
-        field[n] = c < 0x20 || c == 0x7f ? '?' : c == '"' ? '\'' : static_cast<char>(c);
+        bool spacing = c == '\r' || c == '\n' || c == '\t';
+        field[n] = spacing ? ' ' : c < 0x20 || c == 0x7f ? '?' : c == '"' ? '\'' : static_cast<char>(c);
     }
     field[n] = '\0';
     appendText(line, " ");

@@ -247,10 +247,10 @@ void logStart(const UpdaterCommand& command) {
 
 void logOutcome(const UpdaterOutcome& outcome) {
     LogEvent event = logEvent(outcome.message[0] != '\0' ? kLogFailure : kLogStep);
-    char ended[32];
-    snprintf(ended, sizeof ended, "exit code %d", outcome.exitCode);
-    event.name = ended;
-    event.message = outcome.message[0] != '\0' ? outcome.message : "done";
+    char ended[kOutcomeMessageSize + 32];
+    snprintf(ended, sizeof ended, "exit code %d: %s", outcome.exitCode,
+             outcome.message[0] != '\0' ? outcome.message : "done");
+    event.message = ended;
     writeLogEvent(event);
 }
 
