@@ -103,11 +103,6 @@ TEST(LogLine, LongFieldsAreCutToTheirBoundsAndTheLineStillEnds) {
     EXPECT_NE(text.find(" status=206 bytes=9223372036854775807 error=4294967295 message=\""), std::string::npos)
         << text;
     EXPECT_NE(text.find("name=\"" + std::string(kLogNameFieldSize - 1, 'm') + "\""), std::string::npos) << text;
-
-    char small[kLogLineSize];
-    size_t length = formatLogLine(kNoon, "p", 1, event, small, sizeof small);
-    EXPECT_EQ(length, strlen(small));
-    EXPECT_EQ(small[strlen(small) - 1], '\n');
 }
 
 }  // namespace
