@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "logging/support_log.h"
 #include "settings/launcher_settings.h"
 
 namespace {
@@ -55,6 +56,23 @@ bool takeStatusSnapshot() {
     if (changed) memcpy(gState.shownStatusText, gState.statusText, sizeof gState.shownStatusText);
     LeaveCriticalSection(statusLock());
     return changed;
+}
+
+void markFailureShown() {
+    gState.buttonState[0] = 3;
+    // The same failure said again at once (the start-up names an unreadable server twice, a retried
+    // download fails alike) is one line: each attempt's own line already tells them apart.
+    static char lastLogged[kStatusTextSize];
+    char shown[kStatusTextSize];
+    EnterCriticalSection(statusLock());
+    bool repeated = strcmp(gState.statusText, lastLogged) == 0;
+    memcpy(shown, gState.statusText, sizeof shown);
+    memcpy(lastLogged, gState.statusText, sizeof lastLogged);
+    LeaveCriticalSection(statusLock());
+    if (repeated) return;
+    LogEvent event = logEvent(kLogFailure);
+    event.message = shown;
+    writeLogEvent(event);
 }
 
 void showReadyState() {

@@ -81,5 +81,7 @@ void setStatusText(const char* text);
 void formatStatusText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // The ready state: status "Ready to start the game. [Version: %d]", both bars full, Start enabled.
 void showReadyState();
+// After a failure's text is on the status line: Start disabled, and the text goes to the support log.
+void markFailureShown();
 // Copies statusText into shownStatusText when they differ; answers whether they did.
 bool takeStatusSnapshot();

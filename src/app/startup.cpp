@@ -11,6 +11,7 @@
 #include "app/launcher_state.h"
 #include "launch/game_launch.h"
 #include "network/transfer_pace.h"
+#include "logging/support_log.h"
 #include "res/resource_ids.h"
 #include "settings/config_file.h"
 #include "settings/launcher_settings.h"
@@ -167,8 +168,15 @@ int handOffToUpdater(HandOff kind, int processId, const char* version) {
                                nullptr, &startupInfo, &processInfo)) {
         error = GetLastError();
     }
+    LogEvent event = logEvent(kLogStep);
+    event.name = own_file::kUpdaterExe;
+    event.error = error;
+    char message[256] = {};
+    const char* what = kind == HandOff::Installer ? "installer" : "launcher";
+    snprintf(message, sizeof message, "hand-off to Updater for %s %s", what, version);
+    event.message = message;
+    writeLogEvent(event);
     if (error) {
-        char message[256] = {};
         snprintf(message, sizeof message, "Error code: %d", static_cast<int>(error));
         MessageBoxA(nullptr, message, "Error", MB_OK);
     }
@@ -178,11 +186,21 @@ int handOffToUpdater(HandOff kind, int processId, const char* version) {
     return 0;
 }
 
+void logLauncherStart() {
+    char message[96];
+    const int* v = gState.launcherFileVersion;
+    snprintf(message, sizeof message, "launcher %d.%d.%d.%d started, game version %d", v[0], v[1], v[2], v[3],
+             gState.localGameVersion);
+    LogEvent event = logEvent(kLogStep);
+    event.message = message;
+    writeLogEvent(event);
+}
+
 void startUpdateWorker() {
     unsigned threadId = 0;
     if (_beginthreadex(nullptr, 0, updateWorker, nullptr, 0, &threadId) == 0) {
         setStatusText(settingText(SettingText::MsgLauncherFailed));
-        gState.buttonState[0] = 3;
+        markFailureShown();
     }
 }
 
@@ -193,7 +211,7 @@ void decideGameVersion(bool manifestFetched) {
     if (gameMajorVersion(gState.serverGameVersion) != gameMajorVersion(gState.localGameVersion)) {
         bool namesAnotherMajor = manifestFetched && gState.serverGameVersion != 0;
         setStatusText(settingText(namesAnotherMajor ? SettingText::MsgReinstall : SettingText::MsgServerUnreachable));
-        gState.buttonState[0] = 3;
+        markFailureShown();
     } else if (gState.serverGameVersion == gState.localGameVersion && !gState.stepTableCut) {
         showReadyState();
     } else {
@@ -247,6 +265,7 @@ int runLauncher(HINSTANCE instance, const char* commandLineText) {
         return 1;
     }
     removeLauncherSwapLeftovers(gState.moduleDirectory);
+    openSupportLog("VYRLauncher");
     // Before the menu is built (it shows the choice) and before the first transfer, the manifest's.
     setTransferSpeedLimit(readUserSpeedLimit());
 
@@ -288,11 +307,12 @@ int runLauncher(HINSTANCE instance, const char* commandLineText) {
 
     setStatusText(settingText(SettingText::MsgCheckingVersion));
     if (!updateDatExists()) writeConfig();
+    logLauncherStart();
 
     bool manifestFetched = fetchManifest() != 0;
     if (!manifestFetched) {
         setStatusText(settingText(SettingText::MsgServerUnreachable));
-        gState.buttonState[0] = 3;
+        markFailureShown();
     }
     if (isInstallerOutdated()) return handOffToUpdater(HandOff::Installer, 0, gState.latestInstallerVersion);
     if (isLauncherOutdated())

@@ -18,6 +18,9 @@ const char kDeltaMarker[] = "update.dlm";
 const char kVerifyRecord[] = "verify.dat";
 const char kVerifyRecordTemp[] = "verify.tmp";
 const char kUpdaterExe[] = "Updater.exe";
+// The support log the launcher and Updater append to, and the previous one, kept when it reached its bound.
+const char kSupportLog[] = "VYRLauncher.log";
+const char kSupportLogRotated[] = "VYRLauncher.log.1";
 // Appended to a target's name while it is being written.
 const char kDownloadSuffix[] = ".download";
 const char kValidatorSuffix[] = ".download.validator";

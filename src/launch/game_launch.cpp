@@ -8,6 +8,7 @@
 
 #include "app/launcher_state.h"
 #include "launch/launch_errors.h"
+#include "logging/support_log.h"
 #include "settings/launcher_settings.h"
 
 namespace {
@@ -43,6 +44,11 @@ void showLaunchFailure(DWORD errorCode) {
     char message[512] = {};
     formatLaunchFailure(errorCode, message, sizeof message);
     HWND owner = launchFailureMessageIndex(errorCode) == 0 ? nullptr : gState.mainWindow;
+    LogEvent event = logEvent(kLogFailure);
+    event.name = settingText(SettingText::GameExeName);
+    event.error = errorCode;
+    event.message = message;
+    writeLogEvent(event);
     MessageBoxA(owner, message, "Error", MB_OK | MB_SYSTEMMODAL);
 }
 

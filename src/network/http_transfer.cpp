@@ -44,7 +44,9 @@ HINTERNET sendRequest(HINTERNET connection, const char* verb, const char* object
     if (!request) return nullptr;
     InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeoutMs, sizeof timeoutMs);
     if (HttpSendRequestA(request, nullptr, 0, nullptr, 0)) return request;
+    DWORD error = GetLastError();  // the caller's report names why the request failed, not the close
     InternetCloseHandle(request);
+    SetLastError(error);
     return nullptr;
 }
 
@@ -112,11 +114,12 @@ void learnWhereTheBodyEnds(Transfer* transfer) {
 
 // The object itself: a 200, or a 206 whose range is the whole of it (no Range was asked for). An error
 // page, or a part, is not.
-bool answeredWithTheObject(HINTERNET request) {
+bool answeredWithTheObject(HINTERNET request, int* statusRead) {
     DWORD status = 0;
     DWORD statusSize = sizeof status;
     if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize, nullptr))
         return false;
+    *statusRead = static_cast<int>(status);
     if (status == 200) return true;
     if (status != 206) return false;
     char text[kRangeTextSize] = {};
@@ -158,7 +161,10 @@ int queryRemoteSize(const char* host, int port, const char* object, int secure, 
 }
 
 int downloadToFile(const char* url, const char* localFile, int secure, const char* agent, DWORD timeoutMs,
-                   ProgressCallback callback) {
+                   ProgressCallback callback, TransferDetail* detail) {
+    TransferDetail ignored;
+    if (!detail) detail = &ignored;
+    *detail = TransferDetail{0, 0, 0};
     if (!agent) agent = "downslib";
     if (timeoutMs == 0) timeoutMs = kDefaultTimeoutMs;
     UrlParts parts;
@@ -174,13 +180,16 @@ int downloadToFile(const char* url, const char* localFile, int secure, const cha
                                             INTERNET_SERVICE_HTTP, 0, 0);
     transfer.urlHandle = connection ? sendRequest(connection, "GET", parts.object, secure, timeoutMs) : nullptr;
     if (!transfer.urlHandle) {
+        detail->error = GetLastError();
         result = kTransferOpenFailed;
-    } else if (!answeredWithTheObject(transfer.urlHandle)) {
+    } else if (!answeredWithTheObject(transfer.urlHandle, &detail->httpStatus)) {
         result = kTransferBadStatus;
     } else {
         learnWhereTheBodyEnds(&transfer);
         transfer.file = CreateFileA(localFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (transfer.file == INVALID_HANDLE_VALUE) detail->error = GetLastError();
         result = transfer.file == INVALID_HANDLE_VALUE ? kTransferCreateFailed : receiveBody(&transfer);
+        detail->received = transfer.received;
     }
     if (transfer.file != INVALID_HANDLE_VALUE) CloseHandle(transfer.file);
     closeHandle(transfer.urlHandle);

@@ -36,5 +36,12 @@ int queryRemoteSize(const char* host, int port, const char* object, int secure, 
 // timeoutMs 0 means 3000; the time-out bounds every receive of the size query and of the download.
 // With the secure flag the server's certificate is verified in full: wrong host, expired or
 // unknown authority make the request fail.
+// What the transfer met, for the caller's log: the GET's status (0 when none was read), the error of
+// a request that could not be opened or read (0 when none) and the body bytes received.
+struct TransferDetail {
+    int httpStatus;
+    DWORD error;
+    long long received;
+};
 int downloadToFile(const char* url, const char* localFile, int secure, const char* agent, DWORD timeoutMs,
-                   ProgressCallback callback);
+                   ProgressCallback callback, TransferDetail* detail = nullptr);

@@ -16,6 +16,7 @@
 #include "deltas/delta_apply.h"
 #include "formats/own_file_names.h"
 #include "formats/path_check.h"
+#include "logging/support_log.h"
 #include "settings/launcher_settings.h"
 #include "update/delete_list.h"
 #include "update/delta_plan.h"
@@ -76,7 +77,7 @@ bool renameOverTarget(const char* part, const char* target) {
 
 DeltaStepOutcome failStep(const char* pattern, const char* name) {
     formatStatusText(pattern, name);
-    gState.buttonState[0] = 3;
+    markFailureShown();
     return DeltaStepOutcome::Failed;
 }
 
@@ -106,6 +107,14 @@ void showApplyProgress(void*, uint64_t written, uint64_t total) {
                                       gState.fileProgress);
 }
 
+void logApply(const DeltaEntry& entry, const char* outcome) {
+    LogEvent event = logEvent(kLogDelta);
+    event.name = entry.targetPath;
+    event.bytes = static_cast<long long>(entry.targetSize);
+    event.message = outcome;
+    writeLogEvent(event);
+}
+
 DeltaStepOutcome applyPayload(const PlannedEntry& planned, const EntryFiles& files) {
     const DeltaEntry& entry = *planned.entry;
     formatStatusText("Applying patch (%s)", entry.targetPath);
@@ -113,6 +122,10 @@ DeltaStepOutcome applyPayload(const PlannedEntry& planned, const EntryFiles& fil
     DeltaApplyRequest request = {planned.work == EntryWork::Delta ? files.target : nullptr, files.payload, files.part,
                                  entry.targetSize, entry.targetSha256, showApplyProgress, nullptr};
     DeltaApply result = applyDeltaPayload(request);
+    logApply(entry, result == DeltaApply::Done       ? "applied"
+                    : result == DeltaApply::NoSpace  ? "not applied: no space"
+                    : result == DeltaApply::WriteFailed ? "not applied: write failed"
+                                                     : "does not rebuild the target: the step takes its archive");
     if (result == DeltaApply::Done) {
         if (!renameOverTarget(files.part, files.target)) {
             removeLocalFile(files.part);

@@ -12,6 +12,7 @@
 #include "network/http_transfer.h"
 #include "formats/manifest_text.h"
 #include "formats/own_file_names.h"
+#include "logging/transfer_log.h"
 #include "verification/patch_verify.h"
 
 namespace {
@@ -30,7 +31,10 @@ bool downloadManifest() {
     int needed = snprintf(requestUrl, sizeof requestUrl, "%s?tick=%u", settingText(SettingText::PatchInfoUrl),
                           static_cast<unsigned>(timeGetTime()));
     if (needed < 0 || needed >= static_cast<int>(sizeof requestUrl)) return false;
-    return downloadToFile(requestUrl, own_file::kManifestCopy, 1, "downslib", 3000, nullptr) == kTransferOk;
+    TransferDetail detail;
+    int result = downloadToFile(requestUrl, own_file::kManifestCopy, 1, "downslib", 3000, nullptr, &detail);
+    logDownload(kLogManifest, requestUrl, own_file::kManifestCopy, result, detail);
+    return result == kTransferOk;
 }
 
 IndexLoad loadIndexForManifest() {

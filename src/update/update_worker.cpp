@@ -23,6 +23,7 @@
 #include "archives/zip_extract.h"
 #include "formats/own_file_names.h"
 #include "archives/zip_file_io.h"
+#include "logging/transfer_log.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ PatchSession workerSession = {nullptr};
 
 int failDownload(const char* pattern, const char* fileName) {
     formatStatusText(pattern, fileName);
-    gState.buttonState[0] = 3;
+    markFailureShown();
     return 0;
 }
 
@@ -66,6 +67,7 @@ struct DownloadFiles {
     char tempFile[kTempNameSize];
     char validatorFile[kTempNameSize];
     const PatchIndexFile* expected;  // the index line to match; nullptr when the build verifies nothing
+    const char* logTopic;            // what the support log calls this download
 };
 
 // Manifest names are in the ANSI code page, as they have always been; delta list targets are UTF-8.
@@ -171,7 +173,7 @@ const char* fetchFailurePattern(FetchFailure failure) {
 Attempt reportFetchFailure(const DownloadFiles& d, const FetchResult& result) {
     if (result.failure == FetchFailure::Status) {
         formatStatusText("Downloading failed [%d] (%s)", result.httpStatus, d.fileName);
-        gState.buttonState[0] = 3;
+        markFailureShown();
     } else {
         failDownload(fetchFailurePattern(result.failure), d.fileName);
     }
@@ -232,6 +234,7 @@ Attempt attemptDownload(const DownloadFiles& d, long long* reached) {
     FetchRequest request = {d.url, file, have, validator, hashing ? &hash : nullptr, storeFileProgress, expectedSize,
                             replaceValidator, const_cast<DownloadFiles*>(&d), &gState.downloadPaused};
     FetchResult result = fetchIntoFile(&workerSession, request, gState.transferBuffer, sizeof gState.transferBuffer);
+    logFetch(d.logTopic, d.url, d.fileName, result);
     // On disk before the rename that puts it in place: a power cut must not leave the target empty
     // or short once a version naming it is recorded.
     if (result.failure == FetchFailure::None && !flushOpenFile(file)) result.failure = FetchFailure::Write;
@@ -352,8 +355,12 @@ bool laterSourceLeft(int source) {
 
 // The one place a server is given up on for the run; d.url names it and the status line says why.
 void passOverMirror(int source, const DownloadFiles& d) {
-    (void)d;
     sourcePassedOver[source] = true;
+    LogEvent event = logEvent(kLogMirror);
+    event.url = d.url;
+    event.name = d.fileName;
+    event.message = "passed over for this run; the next server is tried";
+    writeLogEvent(event);
 }
 
 // A part received from one server continues on another only where its final SHA-256 is checked (the
@@ -448,6 +455,21 @@ bool prepareDownload(DownloadFiles* d, const char* subfolder, const char* server
 
 void publishExtractMessage(const char* message) { setStatusText(message); }
 
+void logArchive(const char* archive, const char* outcome) {
+    LogEvent event = logEvent(kLogArchive);
+    event.name = archive;
+    event.message = outcome;
+    writeLogEvent(event);
+}
+
+void logStep(const char* format, int version) {
+    char text[64];
+    snprintf(text, sizeof text, format, version);
+    LogEvent event = logEvent(kLogStep);
+    event.message = text;
+    writeLogEvent(event);
+}
+
 // Only a transient failure (an output file that cannot be created or written, as while a virus scan
 // holds it) is tried again, after a short pause and within a bounded time; a permanent one (not an
 // archive, a checksum error, a refused name) fails the archive at once with its message. The
@@ -462,17 +484,20 @@ int unpackArchive(const char* destFile) {
             // The entries are flushed while the archive still names them; a version is recorded
             // only after this.
             if (!makeUnpackedEntriesDurable(destFile)) return failDownload("Creating file failed. (%s)", destFile);
+            logArchive(destFile, "unpacked");
             DeleteFileA(destFile);
             applyDeleteList();
             return 1;
         }
         if (result != kExtractRetry) {
-            gState.buttonState[0] = 3;
+            logArchive(destFile, message);
+            markFailureShown();
             return 0;
         }
         if (GetTickCount() - started >= kUnpackRetryLimitMs) break;
         Sleep(kUnpackRetryPauseMs);
     }
+    logArchive(destFile, settingText(SettingText::MsgLauncherFailed));
     MessageBoxA(gState.mainWindow, settingText(SettingText::MsgLauncherFailed),
                 settingText(SettingText::MsgErrorCaption), MB_OK);
     gState.quitRequested = 1;
@@ -483,7 +508,7 @@ int unpackArchive(const char* destFile) {
 // and the player is told the server's information was unusable instead of being shown ready.
 int reportUnreadableSteps() {
     setStatusText(settingText(SettingText::MsgServerUnreachable));
-    gState.buttonState[0] = 3;
+    markFailureShown();
     return 0;
 }
 
@@ -519,6 +544,7 @@ bool applyStepTable() {
         removeDeltaLeftovers(step);
         gState.localGameVersion = step.version;
         writeConfig();
+        logStep("version %d recorded", step.version);
     }
     return true;
 }
@@ -536,6 +562,7 @@ int applySteps() {
     if (gState.localGameVersion < gState.serverGameVersion) return reportUnreadableSteps();
     writeConfig();
     showReadyState();
+    logStep("ready at version %d", gState.localGameVersion);
     return 1;
 }
 
@@ -550,6 +577,7 @@ int downloadPatchFile(const char* fileName, const char* subfolder) {
     DownloadFiles d = {};
     d.fileName = fileName;
     d.targetFile = fileName;
+    d.logTopic = kLogFile;
     formatStatusText("Downloading file (%s)", fileName);
     if (!prepareDownload(&d, subfolder != nullptr ? subfolder : "", fileName))
         return failDownload("Downloading failed - open (%s)", fileName);
@@ -574,6 +602,7 @@ VerifiedFetch downloadVerifiedFile(const char* serverPath, const char* localFile
     d.targetFile = localFile;
     d.utf8Names = true;
     d.expected = &expected;
+    d.logTopic = kLogDelta;
     formatStatusText("Downloading file (%s)", shownName);
     if (!prepareDownload(&d, "/", serverPath)) {
         failDownload("Downloading failed - open (%s)", shownName);
@@ -597,6 +626,7 @@ unsigned __stdcall updateWorker(void*) {
     gState.fileProgress = 0;
     gState.totalProgress = 0;
     loadDeltaListForRun();
+    logStep("update from version %d", gState.localGameVersion);
     int result = applySteps();
     closePatchSession(&workerSession);
     return static_cast<unsigned>(result);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "logging/transfer_log.h"
 #include "verification/patch_crypto.h"
 #include "verification/patch_verify.h"
 #include "network/patch_transfer.h"
@@ -101,6 +102,7 @@ int fetchToFile(const char* url, const char* localFile, const FetchHooks* hooks,
     gActive = {hooks, &session};
     FetchRequest request{url, file, 0, "", hashing ? &hash : nullptr, reportProgress, 0, nullptr, nullptr, nullptr};
     FetchResult result = fetchIntoFile(&session, request, buffer.data(), kChunkSize);
+    logFetch(kLogFile, url, localFile, result);
     gActive = {nullptr, nullptr};
     CloseHandle(file);
     closePatchSession(&session);

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "formats/version_text.h"
+#include "logging/support_log.h"
 #include "network/transfer_pace.h"
 #include "settings/user_speed_limit.h"
 #include "updater/updater_texts.h"
@@ -9,8 +10,12 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // The whole command line: the launcher's hand-off begins with the program's name.
+    openSupportLog("Updater");
     UpdaterCommand command;
     if (!parseUpdaterCommandLine(GetCommandLineA(), &command)) {
+        LogEvent event = logEvent(kLogFailure);
+        event.message = updater_text::kBadCommandLine;
+        writeLogEvent(event);
         MessageBoxA(nullptr, updater_text::kBadCommandLine, updater_text::kErrorTitle, MB_OK | MB_ICONERROR);
         return kUpdaterBadCommandLine;
     }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "logging/support_log.h"
 #include "update/launcher_swap.h"
 #include "update/version_check.h"
 #include "updater/updater_delta.h"
@@ -225,9 +226,35 @@ void updateWithInstaller(const Folder& folder, const UpdaterCommand& command, co
     if (ready && installerVersionReached(command.version, outcome)) startLauncher(folder, ui, outcome);
 }
 
-}  // namespace
+// Every step the player is shown goes to the support log as well.
+void (*shownStatus)(const char* text) = nullptr;
 
-void runUpdate(const UpdaterCommand& command, const UpdaterUi& ui, UpdaterOutcome* outcome) {
+void showAndLogStatus(const char* text) {
+    LogEvent event = logEvent(kLogStep);
+    event.message = text;
+    writeLogEvent(event);
+    if (shownStatus != nullptr) shownStatus(text);
+}
+
+void logStart(const UpdaterCommand& command) {
+    char message[96];
+    const char* what = command.kind == HandOff::Installer ? "installer" : "launcher";
+    snprintf(message, sizeof message, "started for %s %s", what, command.version);
+    LogEvent event = logEvent(kLogStep);
+    event.message = message;
+    writeLogEvent(event);
+}
+
+void logOutcome(const UpdaterOutcome& outcome) {
+    LogEvent event = logEvent(outcome.message[0] != '\0' ? kLogFailure : kLogStep);
+    char ended[kOutcomeMessageSize + 32];
+    snprintf(ended, sizeof ended, "exit code %d: %s", outcome.exitCode,
+             outcome.message[0] != '\0' ? outcome.message : "done");
+    event.message = ended;
+    writeLogEvent(event);
+}
+
+void carryOutUpdate(const UpdaterCommand& command, const UpdaterUi& ui, UpdaterOutcome* outcome) {
     memset(outcome, 0, sizeof *outcome);
     outcome->kind = command.kind;
     Folder folder;
@@ -236,4 +263,15 @@ void runUpdate(const UpdaterCommand& command, const UpdaterUi& ui, UpdaterOutcom
     recoverLauncherSwap(folder.launcher, folder.backup, folder.download);
     if (command.kind == HandOff::Launcher) updateLauncher(folder, command, ui, outcome);
     else updateWithInstaller(folder, command, ui, outcome);
+}
+
+}  // namespace
+
+void runUpdate(const UpdaterCommand& command, const UpdaterUi& ui, UpdaterOutcome* outcome) {
+    logStart(command);
+    shownStatus = ui.status;
+    UpdaterUi logged = ui;
+    logged.status = showAndLogStatus;
+    carryOutUpdate(command, logged, outcome);
+    logOutcome(*outcome);
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "logging/transfer_log.h"
 #include "network/http_transfer.h"
 #include "verification/patch_crypto.h"
 
@@ -37,6 +38,13 @@ bool manifestMatches(const char* localManifest, const PatchIndex& index) {
     return sha256OfFile(localManifest, &size, digest) && memcmp(digest, index.manifestSha256, kSha256Size) == 0;
 }
 
+void logIndexRefusal(const char* why) {
+    LogEvent event = logEvent(kLogIndex);
+    event.name = "PatchIndex.txt";
+    event.message = why;
+    writeLogEvent(event);
+}
+
 }  // namespace
 
 bool fetchSignedListText(const char* baseUrl, const char* name, const char* localFile, std::vector<char>* text) {
@@ -44,7 +52,10 @@ bool fetchSignedListText(const char* baseUrl, const char* name, const char* loca
     char url[kIndexUrlSize];
     int length = snprintf(url, sizeof url, "%s/%s?tick=%u", baseUrl, name, static_cast<unsigned>(timeGetTime()));
     if (length < 0 || length >= static_cast<int>(sizeof url)) return false;
-    bool fetched = downloadToFile(url, localFile, 1, nullptr, 0, nullptr) == kTransferOk;
+    TransferDetail detail;
+    int result = downloadToFile(url, localFile, 1, nullptr, 0, nullptr, &detail);
+    logDownload(kLogIndex, url, name, result, detail);
+    bool fetched = result == kTransferOk;
     bool read = fetched && readWholeFile(localFile, text);
     DeleteFileA(localFile);
     return read;
@@ -61,8 +72,14 @@ IndexLoad loadPatchIndex(const char* baseUrl, const char* localIndexFile, const 
     if (!builtInPatchPublicKey(key)) return IndexLoad::NotRequired;
     std::vector<char> text;
     if (!fetchSignedListText(baseUrl, "PatchIndex.txt", localIndexFile, &text)) return IndexLoad::Unfetchable;
-    if (!verifyPatchIndexText(text.data(), text.size(), key, &runIndex)) return IndexLoad::Refused;
-    if (localManifest != nullptr && !manifestMatches(localManifest, runIndex)) return IndexLoad::ManifestMismatch;
+    if (!verifyPatchIndexText(text.data(), text.size(), key, &runIndex)) {
+        logIndexRefusal("refused: signature, form or size");
+        return IndexLoad::Refused;
+    }
+    if (localManifest != nullptr && !manifestMatches(localManifest, runIndex)) {
+        logIndexRefusal("refused: the manifest is not the one it names");
+        return IndexLoad::ManifestMismatch;
+    }
     runIndexLoaded = true;
     return IndexLoad::Verified;
 }

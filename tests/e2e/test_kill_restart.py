@@ -23,7 +23,7 @@ KILLS = 10
 MAX_RUNS = 3 * KILLS
 KILL_DELAY_SECONDS = (0.2, 5.0)  # after the window shows; an uninterrupted update takes about 12 s
 FINISH_SECONDS = 120
-LAUNCHER_FILES = {"VYRLauncher.exe", "config", "update.dat"}
+LAUNCHER_FILES = {"VYRLauncher.exe", "config", "update.dat", "VYRLauncher.log"}
 KIB = 1024
 
 

@@ -117,11 +117,11 @@ class MirrorTests(harness.TestCase):
         self.serve_on_base_without_player(www)
         self.serve_on_mirrors(www, mirrors)
         # Once with the delta list (payloads fetched as verified files), once without it (the archive).
-        self.patch_and_check(mirror_log, "Player/Deltas/")
+        self.patch_and_check(mirror_log, "Player/Deltas/", dead)
         os.remove(os.path.join(self.patch_dir, "PatchDeltas.txt"))
-        self.patch_and_check(mirror_log, "Player/Patch%d.zip" % (FIRST_STEP + 1))
+        self.patch_and_check(mirror_log, "Player/Patch%d.zip" % (FIRST_STEP + 1), dead)
 
-    def patch_and_check(self, mirror_log, expected_path):
+    def patch_and_check(self, mirror_log, expected_path, dead):
         base_log = os.path.join(self.build_dir, "patch_server.log")
         base_log_start, mirror_log_start = (os.path.getsize(p) if os.path.exists(p) else 0 for p in (base_log, mirror_log))
         with harness.Session(launcher_build="VYRLauncher_signed.exe") as s:
@@ -136,6 +136,11 @@ class MirrorTests(harness.TestCase):
             self.assertEqual(sorted(got), sorted(want))
             for name in want:
                 self.assertTrue(got[name] == want[name], "%s differs from build B" % name)
+            # The support log names each server given up on: the dead mirror, the base's 404, the spoilt copy.
+            with open(s.path("VYRLauncher.log"), encoding="utf-8", errors="replace") as f:
+                passed_over = [line for line in f if " mirror url=" in line]
+            for server in (dead, "/%s/Player/" % harness.PATCH_PATH, "/bad/Player/"):
+                self.assertTrue(any(server in line for line in passed_over), (server, passed_over))
 
         def requests(log, start, prefix):
             with open(log, encoding="utf-8", errors="replace") as f:

@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """The game update end to end, against the local HTTPS patch server: a game at 10005 is patched to 10007
 with plain files and archives (nested folders, a mixed-case ".ZIP", a delete list) and ends ready, and
-Start runs the game; a missing file on the second step stops the update with the first step kept."""
+Start runs the game; a missing file on the second step stops the update with the first step kept. Both
+runs leave a support log beside the launcher that names each fetch, its status and bytes, the unpacking,
+the versions recorded and the failure shown, and no query string."""
 import os
+import re
 import stat
 import sys
 
@@ -12,6 +15,8 @@ import harness  # noqa: E402
 START = (70, 398)
 CANCEL = (382, 383)
 SERVED = "e2e-update"  # this test's folder below Player/, apart from other tests' files
+LOG_LINE = re.compile(r'^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (VYRLauncher|Updater)\[\d+\] '
+                      r'(manifest|index|file|archive|delta|repair|step|failure)( |$)')
 
 
 class UpdateTests(harness.TestCase):
@@ -40,6 +45,23 @@ class UpdateTests(harness.TestCase):
     def serve_player_lines(self, player_lines):
         self.serve_manifest("[INSTALLER]\n1.0.0.0\n[LAUNCHER]\n0.0.0.5\n[PLAYER]\n" +
                             "".join(line + "\n" for line in player_lines))
+
+    def support_log(self, session):
+        """The launcher's log as lines, each checked whole; URLs keep neither query nor credentials."""
+        text = session.read_file("VYRLauncher.log").decode("latin-1")
+        self.assertTrue(text.endswith("\n"), "the log ends inside a line")
+        lines = text.split("\n")[:-1]
+        for line in lines:
+            self.assertRegex(line, LOG_LINE)
+            for url in re.findall(r'url="([^"]*)"', line):
+                self.assertNotRegex(url, r"[?#@]|tick", line)
+        return lines
+
+    def find_line(self, lines, *parts):
+        for line in lines:
+            if all(part in line for part in parts):
+                return line
+        self.fail("no log line with %r in:\n%s" % (parts, "\n".join(lines)))
 
     def start_at_10005(self, session):
         with open(os.path.join(self.source_dir, "tests", "data", "config_fixture_10005.bin"), "rb") as f:
@@ -75,6 +97,13 @@ class UpdateTests(harness.TestCase):
             s.click(*START)
             self.assertIsNotNone(s.recorded_args("Norvane.exe"), "Start did not run the game")
             self.assertEqual(s.wait_exit(10), 0)
+            log = self.support_log(s)
+            self.find_line(log, "VYRLauncher[", "manifest", "/LauncherPatchInfo.txt\"", "status=200", "message=\"done\"")
+            self.find_line(log, "file", "/Player/%s/Data/table.dat\"" % SERVED, "status=200", "bytes=600000")
+            self.find_line(log, "file", "/Player/%s/Patch10007.ZIP\"" % SERVED, "status=200")
+            self.find_line(log, "archive", "name=\"%s/Patch10006.zip\"" % SERVED, "unpacked")
+            self.find_line(log, "step", "version 10007 recorded")
+            self.assertNotIn("failure", " ".join(line.split()[3] for line in log))
 
     def test_missing_file_on_the_second_step_keeps_the_first(self):
         self.serve("first.dat", b"first step")
@@ -90,6 +119,11 @@ class UpdateTests(harness.TestCase):
             self.assertTrue(s.running(), "the launcher ended with code %s" % s.proc.poll())
             s.click(*CANCEL)
             self.assertEqual(s.wait_exit(10), 0)
+            log = self.support_log(s)
+            self.find_line(log, "file", "/Player/%s/first.dat\"" % SERVED, "status=200", "bytes=10")
+            self.find_line(log, "step", "version 10006 recorded")
+            self.find_line(log, "file", "/Player/%s/missing.dat\"" % SERVED, "status=404")
+            self.find_line(log, "failure", 'message="Downloading failed [404] (%s/missing.dat)"' % SERVED)
 
 
 if __name__ == "__main__":

@@ -27,7 +27,8 @@ FAILURE_WAIT_SECONDS = 30
 # Status lines a run ends on without a failure of the update; seeing one, the case has already failed.
 FINAL_STATUSES = ("Ready to start the game", "Please download the installer client again", UNREACHABLE)
 # The files a launcher run itself keeps in its folder; everything else there is game content.
-LAUNCHER_FILES = {"VYRLauncher.exe", "config", "update.dat", "Norvane.exe", "Norvane.exe.args.txt"}
+LAUNCHER_FILES = {"VYRLauncher.exe", "config", "update.dat", "Norvane.exe", "Norvane.exe.args.txt",
+                  "VYRLauncher.log"}
 
 
 def game_files(folder):
