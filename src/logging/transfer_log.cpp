@@ -28,6 +28,7 @@ const char* fetchOutcome(const FetchResult& result) {
         case FetchFailure::Write: return "failed: write";
         case FetchFailure::NoSpace: return "failed: not enough free disk space";
         case FetchFailure::BadRange: return "failed: wrong range";
+        case FetchFailure::Paused: return "paused by the player";
     }
     return "failed";
 }
