@@ -353,11 +353,13 @@ bool laterSourceLeft(int source) {
     return false;
 }
 
-// The one place a server is given up on for the run; d.url names it and the status line says why.
+// The one place a server is given up on for the run; the log names it with the file it failed.
 void passOverMirror(int source, const DownloadFiles& d) {
     sourcePassedOver[source] = true;
+    char url[kUrlSize];
+    if (!formatSourceUrl(source, d.serverPath, url)) url[0] = '\0';
     LogEvent event = logEvent(kLogMirror);
-    event.url = d.url;
+    event.url = url;
     event.name = d.fileName;
     event.message = "passed over for this run; the next server is tried";
     writeLogEvent(event);
