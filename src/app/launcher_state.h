@@ -64,6 +64,10 @@ struct LauncherState {
     unsigned char transferBuffer[kTransferBufferSize];
     UnpackBuffers unpackBuffers;  // the worker's, for extractArchive
     volatile int quitRequested;
+    // The player asked for every game file to be hashed ("/repair" or the system menu); the worker
+    // clears it when it takes the request. workerRunning: an update or check is under way.
+    volatile int fullCheckRequested;
+    volatile int workerRunning;
 
     CRITICAL_SECTION statusLock;
 };

@@ -20,6 +20,8 @@
 #include "update/manifest.h"
 #include "update/update_worker.h"
 #include "update/version_check.h"
+#include "repair/repair_switch.h"
+#include "verification/patch_verify.h"
 #include "formats/version_text.h"
 #include "formats/manifest_text.h"
 #include "formats/own_file_names.h"
@@ -106,12 +108,21 @@ bool findModuleDirectory() {
     return written >= 0 && written < static_cast<int>(sizeof gState.moduleDirectory);
 }
 
+// The system menu (Alt+Space, the taskbar button's menu) offers the full check of the game files.
+void addVerifyMenuItem() {
+    HMENU menu = GetSystemMenu(gState.mainWindow, FALSE);
+    if (menu == nullptr) return;
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(menu, MF_STRING, kVerifyGameFilesCommand, "Verify game files");
+}
+
 bool createMainWindow() {
     bool layered = gState.osMajorVersion >= 5;
     gState.mainWindow = CreateWindowExA(layered ? WS_EX_LAYERED : 0, "MainClass", "",
-                                        layered ? WS_POPUP : (WS_POPUP | WS_VISIBLE), CW_USEDEFAULT, CW_USEDEFAULT,
+                                        layered ? (WS_POPUP | WS_SYSMENU) : (WS_POPUP | WS_SYSMENU | WS_VISIBLE), CW_USEDEFAULT, CW_USEDEFAULT,
                                         0, 0, nullptr, nullptr, gState.instance, nullptr);
     if (!gState.mainWindow) return false;
+    if (patchIndexRequired()) addVerifyMenuItem();
     SetWindowTextA(gState.mainWindow, gSettings.windowTitle);
     HANDLE icon = LoadImageA(gState.instance, MAKEINTRESOURCEA(IDI_LAUNCHER), IMAGE_ICON, 64, 64, LR_DEFAULTCOLOR);
     SendMessageA(gState.mainWindow, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
@@ -173,23 +184,48 @@ int handOffToUpdater(HandOff kind, int processId, const char* version) {
     return 0;
 }
 
+}  // namespace
+
 void startUpdateWorker() {
     unsigned threadId = 0;
-    if (_beginthreadex(nullptr, 0, updateWorker, nullptr, 0, &threadId) == 0) {
+    gState.workerRunning = 1;
+    HANDLE worker = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, updateWorker, nullptr, 0, &threadId));
+    if (worker == nullptr) {
+        gState.workerRunning = 0;
         setStatusText(settingText(SettingText::MsgLauncherFailed));
         gState.buttonState[0] = 3;
+        return;
     }
+    CloseHandle(worker);
 }
+
+bool startGameCheck() {
+    if (gState.workerRunning) return false;
+    gState.workerRunning = 1;
+    gState.buttonState[0] = 3;  // no start while files are replaced under the game
+    HANDLE worker = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, gameCheckWorker, nullptr, 0, nullptr));
+    if (worker == nullptr) {
+        gState.workerRunning = 0;
+        showReadyState();
+        return false;
+    }
+    CloseHandle(worker);
+    return true;
+}
+
+namespace {
 
 // With no manifest, or one whose step table names no version, the server's version is unknown (0): a
 // differing major part then means only that the server could not tell, so the player gets the server
-// message rather than a request to reinstall the game.
+// message rather than a request to reinstall the game. A build with a key always runs the worker: the
+// check of the game files comes after the steps, or in their place.
 void decideGameVersion(bool manifestFetched) {
     if (gameMajorVersion(gState.serverGameVersion) != gameMajorVersion(gState.localGameVersion)) {
         bool namesAnotherMajor = manifestFetched && gState.serverGameVersion != 0;
         setStatusText(settingText(namesAnotherMajor ? SettingText::MsgReinstall : SettingText::MsgServerUnreachable));
         gState.buttonState[0] = 3;
-    } else if (gState.serverGameVersion == gState.localGameVersion && !gState.stepTableCut) {
+    } else if (gState.serverGameVersion == gState.localGameVersion && !gState.stepTableCut &&
+               !patchIndexRequired()) {
         showReadyState();
     } else {
         startUpdateWorker();
@@ -222,6 +258,8 @@ int runLauncher(HINSTANCE instance, const char* commandLineText) {
     memset(gState.transferBuffer, 0, sizeof gState.transferBuffer);
     // Longer command lines are cut at 4095 characters.
     snprintf(gState.commandLine, sizeof gState.commandLine, "%s", commandLineText ? commandLineText : "");
+    // The launcher's own switch: the game never sees it.
+    gState.fullCheckRequested = takeRepairSwitch(gState.commandLine);
 
     gState.osMajorVersion = queryOsMajorVersion();
     memset(&gState.gameLaunchInfo, 0, sizeof gState.gameLaunchInfo);

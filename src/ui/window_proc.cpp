@@ -139,6 +139,12 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return pointerTick(message);
     case WM_LBUTTONUP:
         return buttonRelease();
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == kVerifyGameFilesCommand) {
+            startGameCheck();
+            return 0;
+        }
+        return DefWindowProcA(window, message, wParam, lParam);
     default:
         return DefWindowProcA(window, message, wParam, lParam);
     }

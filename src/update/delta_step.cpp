@@ -146,6 +146,17 @@ void removeEntryLeftovers(const DeltaEntry& entry) {
     removeLocalFile(partial);
 }
 
+}  // namespace
+
+DeltaStepOutcome bringWholeFileInPlace(const DeltaEntry& entry) {
+    PlannedEntry planned = {&entry, EntryWork::Whole};
+    DeltaStepOutcome outcome = bringEntryToTarget(planned);
+    if (outcome == DeltaStepOutcome::UseArchive) removeEntryLeftovers(entry);
+    return outcome;
+}
+
+namespace {
+
 const PatchIndexFile* archiveIndexLine(const char* archiveName) {
     char indexPath[kIndexPathSize];
     bool missing = false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/version_step.h"
+#include "formats/delta_list.h"
 
 // A build with a key loads the run's delta list when steps are pending; without a list every step
 // takes its archive.
@@ -15,3 +16,8 @@ enum class DeltaStepOutcome {
 };
 
 DeltaStepOutcome applyStepFromDeltas(const VersionStep& step);
+
+// One file from its whole payload (`entry.hasBase` false): downloaded beside the target, checked,
+// unpacked into the part file and renamed over the target. A refused payload leaves no work file; a
+// failed download keeps its part for the next run to resume.
+DeltaStepOutcome bringWholeFileInPlace(const DeltaEntry& entry);

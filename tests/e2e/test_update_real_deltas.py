@@ -16,7 +16,7 @@ import harness  # noqa: E402
 import earlier_launcher  # noqa: E402
 
 STEP = 32001  # apart from the step numbers other tests serve
-LAUNCHER_OWN = {"VYRLauncher.exe", "config", "update.dat"}
+LAUNCHER_OWN = {"VYRLauncher.exe", "config", "update.dat", "verify.dat"}
 
 
 def game_files(root):

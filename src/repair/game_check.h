@@ -1,0 +1,14 @@
+// Checking the game folder against the signed whole-build list and repairing what is wrong, on the
+// update worker's thread: a quick check after every start's steps, a full one on the player's demand.
+#pragma once
+
+#include "formats/repair_plan.h"
+
+enum class GameCheck {
+    Done,         // every listed file verified or repaired, or no list to check against: show ready
+    ServerRefused,  // a list older than one accepted, or not signed right: the server message is shown
+    Failed,       // a file could not be repaired; the status says which
+};
+
+// Fetches and judges the list, then checks and repairs; a build without a key checks nothing.
+GameCheck checkGameFiles(CheckDepth depth);
