@@ -75,6 +75,8 @@ void gatherFolder(const std::string& folder, std::unordered_map<std::string, Dis
     FindClose(search);
 }
 
+}  // namespace
+
 // One enumeration per listed folder rather than one query per file: the start-up check stays fast
 // for tens of thousands of files.
 std::vector<DiskFile> gatherDiskFacts(const BuildList& list) {
@@ -93,6 +95,8 @@ std::vector<DiskFile> gatherDiskFacts(const BuildList& list) {
     }
     return disk;
 }
+
+namespace {
 
 DiskFile diskFileNow(const char* listedPath) {
     char local[kLocalNameSize];
@@ -159,6 +163,7 @@ ListLoad loadBuildList(const VerifyRecord& record) {
 
 // The hashing shared by the two threads: each takes the next file to hash until none is left.
 struct HashJob {
+    const BuildList* list;
     const CheckPlan* plan;
     std::vector<char> rightBytes;  // per listed file: its bytes hashed to the listed SHA-256
     volatile LONG next;
@@ -171,9 +176,9 @@ HashJob hashJob;
 unsigned __stdcall hashListedFiles(void*) {
     for (;;) {
         LONG index = InterlockedIncrement(&hashJob.next) - 1;
-        if (index >= static_cast<LONG>(runList.files.size())) return 0;
+        if (index >= static_cast<LONG>(hashJob.list->files.size())) return 0;
         if (hashJob.plan->checks[static_cast<size_t>(index)] != FileCheck::Hash) continue;
-        const BuildFile& listed = runList.files[static_cast<size_t>(index)];
+        const BuildFile& listed = hashJob.list->files[static_cast<size_t>(index)];
         char local[kLocalNameSize];
         toLocalName(listed.path, local);
         uint8_t digest[kSha256Size];
@@ -187,21 +192,28 @@ unsigned __stdcall hashListedFiles(void*) {
     }
 }
 
-void hashPlannedFiles(const CheckPlan& plan) {
+}  // namespace
+
+std::vector<char> hashPlannedFiles(const BuildList& list, const CheckPlan& plan) {
+    hashJob.list = &list;
     hashJob.plan = &plan;
-    hashJob.rightBytes.assign(runList.files.size(), 0);
+    hashJob.rightBytes.assign(list.files.size(), 0);
     hashJob.next = 0;
     hashJob.finished = 0;
     hashJob.total = static_cast<int>(plan.hashCount);
-    if (plan.hashCount == 0) return;
-    formatStatusText("Verifying game files (%d/%d)", 0, hashJob.total);
-    HANDLE helper = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, hashListedFiles, nullptr, 0, nullptr));
-    hashListedFiles(nullptr);
-    if (helper != nullptr) {
-        WaitForSingleObject(helper, INFINITE);
-        CloseHandle(helper);
+    if (plan.hashCount > 0) {
+        formatStatusText("Verifying game files (%d/%d)", 0, hashJob.total);
+        HANDLE helper = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, hashListedFiles, nullptr, 0, nullptr));
+        hashListedFiles(nullptr);
+        if (helper != nullptr) {
+            WaitForSingleObject(helper, INFINITE);
+            CloseHandle(helper);
+        }
     }
+    return hashJob.rightBytes;
 }
+
+namespace {
 
 DeltaEntry wholeEntryOf(const BuildFile& listed) {
     DeltaEntry entry = {};
@@ -216,16 +228,16 @@ DeltaEntry wholeEntryOf(const BuildFile& listed) {
 }
 
 // Puts every wrong file in place and records every right one; false at the first file that failed.
-bool repairAndRecord(const CheckPlan& plan, const std::vector<DiskFile>& disk) {
+bool repairAndRecord(const CheckPlan& plan, const std::vector<DiskFile>& disk, const std::vector<char>& rightBytes) {
     VerifyRecord updated;
     updated.acceptedSerial = runList.serial > runRecord.acceptedSerial ? runList.serial : runRecord.acceptedSerial;
     size_t wrong = plan.fetchCount, repaired = 0;
     for (size_t i = 0; i < runList.files.size(); ++i)
-        if (plan.checks[i] == FileCheck::Hash && !hashJob.rightBytes[i]) ++wrong;
+        if (plan.checks[i] == FileCheck::Hash && !rightBytes[i]) ++wrong;
     bool allRight = true;
     for (size_t i = 0; i < runList.files.size() && allRight; ++i) {
         const BuildFile& listed = runList.files[i];
-        bool right = plan.checks[i] == FileCheck::Fine || (plan.checks[i] == FileCheck::Hash && hashJob.rightBytes[i]);
+        bool right = plan.checks[i] == FileCheck::Fine || (plan.checks[i] == FileCheck::Hash && rightBytes[i]);
         if (right) {
             updated.files.push_back(verifiedFileOf(listed, disk[i]));
             continue;
@@ -269,6 +281,6 @@ GameCheck checkGameFiles(CheckDepth depth) {
     if (!planBuildCheck(runList, runRecord, disk, depth, &plan)) return GameCheck::Done;
     gState.fileProgress = 0;
     gState.totalProgress = 0;
-    hashPlannedFiles(plan);
-    return repairAndRecord(plan, disk) ? GameCheck::Done : GameCheck::Failed;
+    std::vector<char> rightBytes = hashPlannedFiles(runList, plan);
+    return repairAndRecord(plan, disk, rightBytes) ? GameCheck::Done : GameCheck::Failed;
 }

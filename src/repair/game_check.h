@@ -1,6 +1,7 @@
 // Checking the game folder against the signed whole-build list and repairing what is wrong, on the
 // update worker's thread: a quick check after every start's steps, a full one on the player's demand.
 #pragma once
+#include <vector>
 
 #include "formats/repair_plan.h"
 
@@ -12,3 +13,8 @@ enum class GameCheck {
 
 // Fetches and judges the list, then checks and repairs; a build without a key checks nothing.
 GameCheck checkGameFiles(CheckDepth depth);
+
+// The pieces of the check, open to the bench: disk facts of every listed file from one enumeration
+// per listed folder, and per listed file whether the plan's hashing found its bytes right (two threads).
+std::vector<DiskFile> gatherDiskFacts(const BuildList& list);
+std::vector<char> hashPlannedFiles(const BuildList& list, const CheckPlan& plan);
