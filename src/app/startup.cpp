@@ -199,8 +199,10 @@ void startUpdateWorker() {
     CloseHandle(worker);
 }
 
+// Only from the ready state: after a failed update or the server message the version is not known to be
+// current, and the check ends in the ready state when it finds no list.
 bool startGameCheck() {
-    if (gState.workerRunning) return false;
+    if (gState.workerRunning || gState.buttonState[0] == 3) return false;
     gState.workerRunning = 1;
     gState.buttonState[0] = 3;  // no start while files are replaced under the game
     HANDLE worker = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, gameCheckWorker, nullptr, 0, nullptr));

@@ -20,6 +20,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(
 import harness  # noqa: E402
 import openssl_sign  # noqa: E402
 from test_kill_restart import kill_launcher  # noqa: E402
+from test_window import START  # noqa: E402
 
 VERSION = 10005
 SERIAL = 7
@@ -122,8 +123,9 @@ class RepairTests(harness.TestCase):
         requested = set(re.findall(r'"GET /%s/(%s/[0-9a-f]+\.zst)' % (harness.PATCH_PATH, SERVED), log))
         return {path for path, served in self.payloads.items() if served in requested}
 
-    def start(self, s, args="", expect="Ready to start the game"):
-        """One start to its end state; answers the game files whose payloads it requested."""
+    def start(self, s, args="", expect="Ready to start the game", then_play=False):
+        """One start to its end state, ended by a kill or by Start; answers the game files whose payloads
+        it requested."""
         log_start = self.log_size()
         s.launch(args)
         s.wait_window()
@@ -131,7 +133,11 @@ class RepairTests(harness.TestCase):
         if expect.startswith("Ready"):
             self.assertIn(str(VERSION), status)
             self.assertFalse(self.leftovers(s), "work files left behind")
-        kill_launcher(s)
+        if then_play:
+            s.click(*START)
+            self.assertEqual(s.wait_exit(10), 0)
+        else:
+            kill_launcher(s)
         return self.payloads_requested_since(log_start)
 
     def leftovers(self, s):
@@ -149,7 +155,7 @@ class RepairTests(harness.TestCase):
 
     def test_a_game_folder_is_built_checked_repaired_and_kept_from_rollback(self):
         self.serve_release()
-        with harness.Session(launcher_build="VYRLauncher_signed.exe") as s:
+        with harness.Session(launcher_build="VYRLauncher_signed.exe", stub_game=True) as s:
             # Only the launcher, config and a save: the first start fetches the whole build.
             s.write_file("config", self.config)
             s.write_file(SAVE, b"my progress")
@@ -176,9 +182,13 @@ class RepairTests(harness.TestCase):
                 self.assertNotEqual(f.read(), self.files["Data/c.bin"])
 
             # A full verification hashes everything and finds the same-size change; the switch is the
-            # launcher's own (the game is never started here, so only its effect is seen).
-            self.assertEqual(self.start(s, "/repair"), {"Data/c.bin"})
+            # launcher's own: the game gets the rest of the command line only.
+            self.assertEqual(self.start(s, "-windowed /repair", then_play=True), {"Data/c.bin"})
             self.assert_whole_build(s)
+            recorded = s.recorded_args("Norvane.exe")
+            self.assertIsNotNone(recorded, "the game was not started")
+            self.assertEqual(recorded[recorded.lower().find("norvane.exe") + len("norvane.exe"):].strip(' "'),
+                             "-windowed")
 
             # A stale mirror serves an older release's list: refused, record untouched, nothing fetched.
             with open(s.path("verify.dat"), "rb") as f:
