@@ -5,7 +5,8 @@ game folder through its life: it starts empty and becomes the whole build; size 
 file and a removed folder are restored by the next start, a same-size corruption only by "/repair";
 the server sees requests for exactly those payloads; a save the list does not name is never touched;
 an older list served after this one is refused with the server message; a kill during a repair leaves
-no part file in a game file's place and the next start finishes."""
+no part file in a game file's place and the next start finishes; the system menu's "Verify game files"
+repairs what only a full check finds."""
 import hashlib
 import os
 import re
@@ -168,10 +169,7 @@ class RepairTests(harness.TestCase):
                 f.write(b"tail")
             with open(s.path("Data/b.bin"), "r+b") as f:
                 f.truncate(100)
-            same = os.stat(s.path("Data/c.bin"))
-            with open(s.path("Data/c.bin"), "r+b") as f:
-                f.write(b"\xff" * 64)
-            os.utime(s.path("Data/c.bin"), ns=(same.st_atime_ns, same.st_mtime_ns))
+            self.corrupt_keeping_time(s, "Data/c.bin")
             os.remove(s.path("Data/d.bin"))
             shutil.rmtree(s.path("Maps/\u00dcn\u00efcode Zone"))
             repaired = {"Data/a.bin", "Data/b.bin", "Data/d.bin", "Maps/\u00dcn\u00efcode Zone/m1.dat",
@@ -216,8 +214,32 @@ class RepairTests(harness.TestCase):
             self.start(s)
             self.assert_whole_build(s)
 
+            # The system menu's "Verify game files" (the last item) on a ready launcher finds a same-size
+            # change as /repair does.
+            self.corrupt_keeping_time(s, "Data/c.bin")
+            log_start = self.log_size()
+            s.launch()
+            s.wait_window()
+            s.wait_status("Ready to start the game", timeout=60)
+            s.key("alt+space")
+            s.key("Up")
+            s.key("Return")
+            deadline = time.monotonic() + 60
+            while time.monotonic() < deadline and self.payloads_requested_since(log_start) != {"Data/c.bin"}:
+                time.sleep(0.2)
+            s.wait_status("Ready to start the game", timeout=60)
+            self.assertEqual(self.payloads_requested_since(log_start), {"Data/c.bin"})
+            self.assert_whole_build(s)
+            kill_launcher(s)
+
             with open(s.path(SAVE), "rb") as f:
                 self.assertEqual(f.read(), b"my progress")
+
+    def corrupt_keeping_time(self, s, path):
+        same = os.stat(s.path(path))
+        with open(s.path(path), "r+b") as f:
+            f.write(b"\xff" * 64)
+        os.utime(s.path(path), ns=(same.st_atime_ns, same.st_mtime_ns))
 
 
 if __name__ == "__main__":
