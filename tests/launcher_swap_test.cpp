@@ -15,6 +15,10 @@ TEST(LauncherSwap, StartUpLeavesTheBackupUpdaterHoldsAndTidiesItOtherwise) {
     std::string download = folder.file(updater_file::kLauncherDownload);
     writeWholeFile(backup, "old launcher");
     writeWholeFile(download, "part");
+    // A payload left by a killed Updater, with the resume files a transfer names beside it.
+    const char* const deltaLeftovers[] = {updater_file::kLauncherDelta, updater_file::kLauncherDeltaDownload,
+                                          updater_file::kLauncherDeltaValidator};
+    for (const char* name : deltaLeftovers) writeWholeFile(folder.file(name), "payload");
 
     HANDLE held = holdAgainstDeletion(backup.c_str());
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
@@ -22,6 +26,8 @@ TEST(LauncherSwap, StartUpLeavesTheBackupUpdaterHoldsAndTidiesItOtherwise) {
     CloseHandle(held);
     EXPECT_EQ(readWholeFile(backup), "old launcher");
     EXPECT_EQ(GetFileAttributesA(download.c_str()), INVALID_FILE_ATTRIBUTES);
+    for (const char* name : deltaLeftovers)
+        EXPECT_EQ(GetFileAttributesA(folder.file(name).c_str()), INVALID_FILE_ATTRIBUTES) << name;
 
     removeLauncherSwapLeftovers(folder.path().c_str());
     EXPECT_EQ(GetFileAttributesA(backup.c_str()), INVALID_FILE_ATTRIBUTES);

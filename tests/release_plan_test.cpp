@@ -78,7 +78,7 @@ TEST_F(Builds, NamesTheLauncherAndUpdaterKeepForThemselvesAreRefusedByName) {
                                "VYRLauncher.old.exe", "VYRLauncher.download.exe", "NorvaneSetup.download.exe",
                                "PatchIndex.download.txt", "Maps/big.map.download", "Maps/big.map.DOWNLOAD.validator",
                                "Deep/er/table.dat.vyr-part", "Verify.DAT", "verify.tmp",
-                               "Bin/engine.dll.VYR-DELTA", "update.dlt"};
+                               "Bin/engine.dll.VYR-DELTA", "update.dlt", "Update.DLM"};
     for (const char* name : own) {
         SCOPED_TRACE(name);
         EXPECT_NE(problemsOf({"game.dat"}, {"game.dat", name}).find(name), std::string::npos);

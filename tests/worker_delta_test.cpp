@@ -133,10 +133,11 @@ void expectNewBuild(const TempFolder& folder, const std::string& caseName, const
         std::string expected = readUtf8(kServed + caseName + "/Expected/" + path);
         ASSERT_NE(expected, "<missing>");
         EXPECT_TRUE(readUtf8(folder.path() + "/" + path) == expected) << path << " differs";
-        for (const char* suffix : {".vyr-delta", ".vyr-part", ".vyr-delta.download", ".download"})
+        for (const char* suffix :
+             {".vyr-delta", ".vyr-part", ".vyr-delta.download", ".vyr-delta.download.validator", ".download"})
             EXPECT_FALSE(existsUtf8(folder.path() + "/" + path + suffix)) << path << suffix;
     }
-    for (const char* gone : {"old.bin", "delete.txt", "update.dlt", "Patch10006.zip", "Patch10007.zip"})
+    for (const char* gone : {"old.bin", "delete.txt", "update.dlt", "update.dlm", "Patch10006.zip", "Patch10007.zip"})
         EXPECT_FALSE(existsUtf8(folder.path() + "/" + gone)) << gone;
 }
 
@@ -177,8 +178,17 @@ TEST(WorkerDeltas, AStepWhosePayloadsWillNotDoTakesItsArchiveAndNeverPutsAWrongF
     const std::string name = "deltas";
     {
         // A modified base sends 10006 to its archive; the archive leaves the base 10007's delta needs.
+        // A killed delta run of 10006 left payloads, partial downloads and part files, and its marker:
+        // the archive's step sweeps them, though 10007 touches only the table.
         TempFolder folder;
         installOldBuild(folder, name);
+        std::string marker = "10006\n";
+        for (const std::string& path : kExpected) {
+            marker += path + "\n";
+            for (const char* suffix : {".vyr-delta", ".vyr-part", ".vyr-delta.download", ".vyr-delta.download.validator"})
+                writeUtf8(folder.path() + "/" + path + suffix, "from the killed run");
+        }
+        writeUtf8(folder.path() + "/update.dlm", marker);
         std::string table = readUtf8(folder.path() + "/Data/table.dat");
         table[1000] ^= 1;
         writeUtf8(folder.path() + "/Data/table.dat", table);

@@ -19,6 +19,7 @@
 #include "update/launcher_swap.h"
 #include "update/manifest.h"
 #include "update/update_worker.h"
+#include "ui/system_menu.h"
 #include "update/version_check.h"
 #include "repair/repair_switch.h"
 #include "verification/patch_verify.h"
@@ -108,21 +109,14 @@ bool findModuleDirectory() {
     return written >= 0 && written < static_cast<int>(sizeof gState.moduleDirectory);
 }
 
-// The system menu (Alt+Space, the taskbar button's menu) offers the full check of the game files.
-void addVerifyMenuItem() {
-    HMENU menu = GetSystemMenu(gState.mainWindow, FALSE);
-    if (menu == nullptr) return;
-    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuA(menu, MF_STRING, kVerifyGameFilesCommand, "Verify game files");
-}
-
 bool createMainWindow() {
     bool layered = gState.osMajorVersion >= 5;
-    gState.mainWindow = CreateWindowExA(layered ? WS_EX_LAYERED : 0, "MainClass", "",
-                                        layered ? (WS_POPUP | WS_SYSMENU) : (WS_POPUP | WS_SYSMENU | WS_VISIBLE), CW_USEDEFAULT, CW_USEDEFAULT,
-                                        0, 0, nullptr, nullptr, gState.instance, nullptr);
+    // WS_SYSMENU only gives the borderless window a system menu for the launcher's own items.
+    DWORD style = layered ? (WS_POPUP | WS_SYSMENU) : (WS_POPUP | WS_SYSMENU | WS_VISIBLE);
+    gState.mainWindow = CreateWindowExA(layered ? WS_EX_LAYERED : 0, "MainClass", "", style, CW_USEDEFAULT,
+                                        CW_USEDEFAULT, 0, 0, nullptr, nullptr, gState.instance, nullptr);
     if (!gState.mainWindow) return false;
-    if (patchIndexRequired()) addVerifyMenuItem();
+    buildSystemMenu(gState.mainWindow);
     SetWindowTextA(gState.mainWindow, gSettings.windowTitle);
     HANDLE icon = LoadImageA(gState.instance, MAKEINTRESOURCEA(IDI_LAUNCHER), IMAGE_ICON, 64, 64, LR_DEFAULTCOLOR);
     SendMessageA(gState.mainWindow, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
@@ -184,8 +178,6 @@ int handOffToUpdater(HandOff kind, int processId, const char* version) {
     return 0;
 }
 
-}  // namespace
-
 void startUpdateWorker() {
     unsigned threadId = 0;
     gState.workerRunning = 1;
@@ -198,24 +190,6 @@ void startUpdateWorker() {
     }
     CloseHandle(worker);
 }
-
-// Only from the ready state: after a failed update or the server message the version is not known to be
-// current, and the check ends in the ready state when it finds no list.
-bool startGameCheck() {
-    if (gState.workerRunning || gState.buttonState[0] == 3) return false;
-    gState.workerRunning = 1;
-    gState.buttonState[0] = 3;  // no start while files are replaced under the game
-    HANDLE worker = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, gameCheckWorker, nullptr, 0, nullptr));
-    if (worker == nullptr) {
-        gState.workerRunning = 0;
-        showReadyState();
-        return false;
-    }
-    CloseHandle(worker);
-    return true;
-}
-
-namespace {
 
 // With no manifest, or one whose step table names no version, the server's version is unknown (0): a
 // differing major part then means only that the server could not tell, so the player gets the server

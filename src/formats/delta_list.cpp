@@ -8,6 +8,7 @@
 #include <string>
 
 #include "formats/path_check.h"
+#include "formats/text_fields.h"
 
 const char kDeltaListName[] = "PatchDeltas.txt";
 const char kDeltaListDeleteTarget[] = "delete.txt";
@@ -20,38 +21,6 @@ const char kDeltaWord[] = "delta";
 const char kWholeWord[] = "whole";
 const char kLauncherWord[] = "launcher";
 const char kSignatureWord[] = "signature";
-
-// Walks the space-separated fields of one line; the last field of a line may hold spaces.
-struct FieldReader {
-    const char* p;
-    const char* end;
-
-    bool next(const char** field, size_t* length) {
-        const char* space = static_cast<const char*>(memchr(p, ' ', static_cast<size_t>(end - p)));
-        if (space == nullptr || space == p) return false;
-        *field = p;
-        *length = static_cast<size_t>(space - p);
-        p = space + 1;
-        return true;
-    }
-    bool rest(const char** field, size_t* length) {
-        if (p >= end) return false;
-        *field = p;
-        *length = static_cast<size_t>(end - p);
-        p = end;
-        return true;
-    }
-    bool hash(uint8_t digest[kSha256Size]) {
-        const char* field = nullptr;
-        size_t length = 0;
-        return next(&field, &length) && parseHex(field, length, digest, kSha256Size);
-    }
-    bool size(uint64_t* value) {
-        const char* field = nullptr;
-        size_t length = 0;
-        return next(&field, &length) && parseIndexSize(field, length, value);
-    }
-};
 
 // A version as the manifest writes it: a plain decimal above 0 that fits 32 bits.
 bool parseVersion(const char* text, size_t length, uint32_t* version) {

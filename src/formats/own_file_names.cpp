@@ -13,7 +13,7 @@ const char* const kTopLevelNames[] = {
     own_file::kIndexCopy,        own_file::kDeltaListCopy,       own_file::kVerifyRecord,
     own_file::kVerifyRecordTemp, updater_file::kLauncher,        own_file::kUpdaterExe,
     updater_file::kLauncherDownload, updater_file::kLauncherBackup, updater_file::kInstallerDownload,
-    updater_file::kIndexDownload, updater_file::kDeltaListDownload, updater_file::kLauncherDelta};
+    updater_file::kIndexDownload, updater_file::kDeltaListDownload, updater_file::kLauncherDelta, own_file::kDeltaMarker};
 // Suffixes of files written beside their target anywhere in the folder.
 const char* const kWorkSuffixes[] = {own_file::kDownloadSuffix, own_file::kValidatorSuffix, own_file::kPartSuffix,
                                      own_file::kDeltaSuffix};

@@ -11,6 +11,9 @@ const char kConfigTemp[] = "config.tmp";
 const char kManifestCopy[] = "update.dat";
 const char kIndexCopy[] = "update.idx";
 const char kDeltaListCopy[] = "update.dlt";
+// Names the step whose payloads a run began to download, and their targets: what a sweep may remove
+// once that step is in place, even when the list that named them cannot be fetched any more.
+const char kDeltaMarker[] = "update.dlm";
 // The record of the last verification of the game's files, beside config and written like it.
 const char kVerifyRecord[] = "verify.dat";
 const char kVerifyRecordTemp[] = "verify.tmp";

@@ -14,6 +14,10 @@
 
 enum { kSha256Size = 32, kP256SignatureSize = 64, kP256PublicKeySize = 64, kIndexPathSize = 256 };
 
+// The launcher and Updater refuse a signed list (index, delta list, build list) longer than this, so a
+// server cannot make them hold any amount of text; vyr-publish keeps the lists it writes within it.
+const size_t kMaxSignedListBytes = 16u << 20;
+
 struct PatchIndexFile {
     uint8_t sha256[kSha256Size];
     uint64_t size;

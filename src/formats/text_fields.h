@@ -1,5 +1,5 @@
-// Walking the lines and space-separated fields of the line-based lists (the whole-build list, the
-// verification record). Free of Windows headers; field rules come from the patch index module.
+// Walking the lines and space-separated fields of the line-based lists (the delta list, the whole-build
+// list, the verification record). Free of Windows headers; field rules come from the patch index module.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -29,14 +29,6 @@ namespace {
 // Two files at a time: both cores of a small studio machine, and at most two files of up to the
 // launcher's cap (with their payloads) in memory.
 const unsigned kPublishThreads = 2;
-const char kStoreFolder[] = "Player/Files";
-const char kDeltaFolder[] = "Player/Deltas";
-
-std::string hexText(const uint8_t* bytes, size_t count) {
-    std::vector<char> text(2 * count + 1);
-    formatHex(bytes, count, text.data());
-    return text.data();
-}
 
 // Runs job(i) for every i below count on kPublishThreads threads; stops early after a failure and
 // keeps the failure of the lowest i, so the message does not depend on the threads' timing.
@@ -182,10 +174,11 @@ bool namedPayloads(const std::string& www, std::set<std::string>* names, std::st
     }
     for (const BuildFile& file : build.files) names->insert(file.payloadPath);
     DeltaList deltas;
-    if (!fs::exists(www + "/" + kDeltaListName, status) && folderHoldsFiles(www + "/" + kDeltaFolder)) {
-        *error = www + "/" + kDeltaListName + " is missing while " + kDeltaFolder + "/ holds payloads; nothing was pruned";
-        return false;
-    }
+    for (const char* folder : {kPlayerDeltaFolder, kLauncherDeltaFolder})
+        if (!fs::exists(www + "/" + kDeltaListName, status) && folderHoldsFiles(www + "/" + folder)) {
+            *error = www + "/" + kDeltaListName + " is missing while " + folder + "/ holds payloads; nothing was pruned";
+            return false;
+        }
     if (!loadServedDeltaList(www, &deltas, error)) {
         *error = www + "/" + kDeltaListName + " cannot be read; nothing was pruned";
         return false;
@@ -257,6 +250,12 @@ bool publishBuildList(const std::string& www, const BuildList& list, const std::
         if (!signData(privateKey, text, signature, error)) return false;
         text += formatSignatureLine(signature);
     }
+    if (text.size() > kMaxSignedListBytes) {
+        *error = std::string("the new ") + kBuildListName + " would be " + std::to_string(text.size()) +
+                 " bytes, above the " + std::to_string(kMaxSignedListBytes >> 20) +
+                 " MiB launchers read; it was not published";
+        return false;
+    }
     BuildList readBack;
     if (!parseBuildList(text.data(), text.size(), &readBack, IndexSignature::Optional)) {
         *error = std::string("the launcher would not read the new ") + kBuildListName + "; it was not published";
@@ -277,18 +276,15 @@ std::vector<std::string> verifyBuildList(const std::string& www, const ManifestC
     BuildList list;
     readFileBytes(path, &bytes);
     std::string text(bytes.begin(), bytes.end());
+    if (text.size() > kMaxSignedListBytes)
+        problems.push_back(std::string(kBuildListName) + ": " + std::to_string(text.size()) + " bytes, above the " +
+                           std::to_string(kMaxSignedListBytes >> 20) + " MiB launchers read; they ignore it");
     if (!parseBuildList(text.data(), text.size(), &list, IndexSignature::Optional)) {
         problems.push_back(std::string(kBuildListName) + ": not in the build list format");
         return problems;
     }
-    if (!publicKeyHex.empty()) {
-        uint8_t publicKey[kP256PublicKeySize];
-        if (!list.isSigned)
-            problems.push_back(std::string(kBuildListName) + ": not signed");
-        else if (!parseHex(publicKeyHex.data(), publicKeyHex.size(), publicKey, sizeof publicKey) ||
-                 !verifySignature(publicKey, text.substr(0, list.signedLength), list.signature))
-            problems.push_back(std::string(kBuildListName) + ": the signature does not match the public key");
-    }
+    if (!publicKeyHex.empty())
+        checkListSignature(kBuildListName, text, list.signedLength, list.isSigned, list.signature, publicKeyHex, &problems);
     if (static_cast<int64_t>(list.version) != lastStepVersion(contents))
         problems.push_back(std::string(kBuildListName) + ": lists version " + std::to_string(list.version) +
                            ", the manifest's last step is " + std::to_string(lastStepVersion(contents)));
@@ -310,7 +306,8 @@ bool pruneStore(const std::string& www, std::vector<std::pair<std::string, uint6
     if (!namedPayloads(www, &names, error)) return false;
     std::vector<fs::path> orphans, folders;
     std::error_code status;
-    for (const char* top : {kStoreFolder, kDeltaFolder}) {
+    for (const char* top : {kStoreFolder, kPlayerDeltaFolder, kLauncherDeltaFolder}) {
+        status.clear();  // a folder not there yet does not spare the others
         for (fs::recursive_directory_iterator it(www + "/" + top, status), end; !status && it != end;
              it.increment(status)) {
             std::error_code kind;

@@ -9,7 +9,10 @@
 #include <set>
 
 #include "deltas/delta_make.h"
+#include "formats/own_file_names.h"
 #include "formats/path_check.h"
+#include "publish/payload_store.h"
+#include "publish/served_folder.h"
 #include "update/patch_progress.h"
 #include "publish/archive_writer.h"
 #include "publish/delta_publish.h"
@@ -28,12 +31,6 @@ struct ServedEntry {
 };
 
 typedef std::map<std::string, ServedEntry> EntriesByName;
-
-std::string hexText(const uint8_t* bytes, size_t count) {
-    std::vector<char> text(2 * count + 1);
-    formatHex(bytes, count, text.data());
-    return text.data();
-}
 
 bool readBytes(const std::string& path, DeltaBytes* bytes) {
     std::ifstream in(path, std::ios::binary);
@@ -101,6 +98,9 @@ struct ListChecker {
         std::set<std::string> listed;
         for (const DeltaEntry& line : block.entries) {
             listed.insert(line.targetPath);
+            // The launcher skips such a block as a whole, so its players quietly take the archive.
+            if (!isSafeRelativePath(line.targetPath) || ownFileNameOf(line.targetPath) != nullptr)
+                problems->push_back(step + line.targetPath + ": a name the launcher refuses to write");
             auto found = entries.find(line.targetPath);
             if (found == entries.end())
                 problems->push_back(step + line.targetPath + ": in the delta list but not in " + block.archiveName);
@@ -198,18 +198,15 @@ std::vector<std::string> verifyDeltaList(const std::string& www, const ManifestC
     DeltaList list;
     std::string text;
     if (readBytes(path, &bytes)) text.assign(bytes.begin(), bytes.end());
+    if (text.size() > kMaxSignedListBytes)
+        problems.push_back(std::string(kDeltaListName) + ": " + std::to_string(text.size()) + " bytes, above the " +
+                           std::to_string(kMaxSignedListBytes >> 20) + " MiB launchers read; they take archives");
     if (!parseDeltaList(text.data(), text.size(), &list, IndexSignature::Optional)) {
         problems.push_back(std::string(kDeltaListName) + ": not in the delta list format");
         return problems;
     }
-    if (!publicKeyHex.empty()) {
-        uint8_t publicKey[kP256PublicKeySize];
-        if (!list.isSigned)
-            problems.push_back(std::string(kDeltaListName) + ": not signed");
-        else if (!parseHex(publicKeyHex.data(), publicKeyHex.size(), publicKey, sizeof publicKey) ||
-                 !verifySignature(publicKey, text.substr(0, list.signedLength), list.signature))
-            problems.push_back(std::string(kDeltaListName) + ": the signature does not match the public key");
-    }
+    if (!publicKeyHex.empty())
+        checkListSignature(kDeltaListName, text, list.signedLength, list.isSigned, list.signature, publicKeyHex, &problems);
     ListChecker checker{www, &problems, {}};
     checker.checkSteps(list, contents, index);
     checker.checkLauncherLines(list);

@@ -23,20 +23,11 @@ namespace {
 
 // A delta is kept when it is below this share of what the archive spends on the file.
 const uint64_t kDeltaWorthPercent = 60;
-const char kPlayerDeltas[] = "Player/Deltas/";
-const char kLauncherDeltas[] = "Launcher/Deltas/";
 const char kPayloadSuffix[] = ".zst";
 
-std::string hexText(const uint8_t* bytes, size_t count) {
-    std::vector<char> text(2 * count + 1);
-    formatHex(bytes, count, text.data());
-    return text.data();
-}
-
-// Makes, checks and places one payload; fills the entry's payload fields.
-bool makeCheckedPayload(const std::string& www, const std::string& folder, const DeltaBytes* base,
-                        const DeltaBytes& target, const std::string& what, DeltaBytes* payload, DeltaEntry* entry,
-                        std::string* error) {
+// Makes and checks one payload; fills the entry's payload fields.
+bool makeUnplacedPayload(const std::string& folder, const DeltaBytes* base, const DeltaBytes& target,
+                         const std::string& what, DeltaBytes* payload, DeltaEntry* entry, std::string* error) {
     std::string problem;
     if (!makePayload(base, target, payload, &problem) || !payloadRebuilds(base, *payload, target, &problem)) {
         *error = what + ": the " + (base ? "delta" : "whole payload") + " cannot be made: " + problem;
@@ -46,7 +37,14 @@ bool makeCheckedPayload(const std::string& www, const std::string& folder, const
     entry->payloadSize = payload->size();
     std::string path = folder + hexText(entry->payloadSha256, kSha256Size) + kPayloadSuffix;
     snprintf(entry->payloadPath, sizeof entry->payloadPath, "%s", path.c_str());
-    return placePayload(www, path, *payload, error);
+    return true;
+}
+
+bool makeCheckedPayload(const std::string& www, const std::string& folder, const DeltaBytes* base,
+                        const DeltaBytes& target, const std::string& what, DeltaBytes* payload, DeltaEntry* entry,
+                        std::string* error) {
+    return makeUnplacedPayload(folder, base, target, what, payload, entry, error) &&
+           placePayload(www, entry->payloadPath, *payload, error);
 }
 
 // Why the step's archive cannot be described by a block, or "" when it can.
@@ -121,6 +119,37 @@ void replaceStep(DeltaList* list, const DeltaStep& step) {
     list->steps = kept;
 }
 
+// Bytes the signature line adds to a signed list.
+size_t signatureLineBytes() {
+    uint8_t unused[kP256SignatureSize] = {0};
+    return formatSignatureLine(unused).size();
+}
+
+// Drops the oldest step blocks until the list's text (extra bytes added) fits the readers' cap; the
+// newest block and the launcher lines stay. Their players take the archives instead. False when even
+// that does not fit.
+bool trimDeltaListToCap(DeltaList* list, size_t extraBytes, std::vector<uint32_t>* dropped) {
+    std::sort(list->steps.begin(), list->steps.end(),
+              [](const DeltaStep& a, const DeltaStep& b) { return a.version < b.version; });
+    DeltaList bare = *list;
+    bare.steps.clear();
+    size_t bareBytes = formatDeltaListBody(bare).size(), total = bareBytes + extraBytes;
+    std::vector<size_t> blockBytes;
+    for (const DeltaStep& step : list->steps) {
+        bare.launcherDeltas.clear();
+        bare.steps.assign(1, step);
+        blockBytes.push_back(formatDeltaListBody(bare).size() - formatDeltaListBody(DeltaList{}).size());
+        total += blockBytes.back();
+    }
+    size_t first = 0;
+    while (total > kMaxSignedListBytes && first + 1 < list->steps.size()) {
+        total -= blockBytes[first];
+        dropped->push_back(list->steps[first++].version);
+    }
+    list->steps.erase(list->steps.begin(), list->steps.begin() + first);
+    return total <= kMaxSignedListBytes;
+}
+
 }  // namespace
 
 void dropDeltaStep(DeltaList* list, int version) {
@@ -158,7 +187,7 @@ bool addStepDeltas(const std::string& www, int version, const std::string& archi
         *error = "cannot read " + archive;
         return false;
     }
-    StepMaker maker{www, std::string(kPlayerDeltas) + std::to_string(version) + "/", &oldTree,
+    StepMaker maker{www, std::string(kPlayerDeltaFolder) + "/" + std::to_string(version) + "/", &oldTree,
                     std::set<std::string>(oldTree.files.begin(), oldTree.files.end()), &step, ""};
     bool read = readArchiveEntries(archive, true, [&](const ArchiveEntryInfo& info, const DeltaBytes& data) {
         maker.addEntry(info, data);
@@ -191,15 +220,31 @@ bool addLauncherDelta(const std::string& www, const std::vector<uint8_t>& newLau
     for (const DeltaEntry& line : list->launcherDeltas)
         if (memcmp(line.baseSha256, entry.baseSha256, kSha256Size) == 0) return true;
     DeltaBytes payload;
-    if (!makeCheckedPayload(www, kLauncherDeltas, &served, newLauncher, updater_file::kLauncherUrlPath, &payload,
-                            &entry, error))
+    if (!makeUnplacedPayload(std::string(kLauncherDeltaFolder) + "/", &served, newLauncher, updater_file::kLauncherUrlPath, &payload, &entry,
+                             error))
         return false;
+    // Updater fetches the launcher whole otherwise: a delta not clearly smaller is not worth its risk.
+    if (entry.payloadSize * 100 >= kDeltaWorthPercent * newLauncher.size()) return true;
+    if (!placePayload(www, entry.payloadPath, payload, error)) return false;
     list->launcherDeltas.push_back(entry);
     return true;
 }
 
-bool publishDeltaList(const std::string& www, const DeltaList& list, const std::string& privateKey,
+bool publishDeltaList(const std::string& www, const DeltaList& served, const std::string& privateKey,
                       std::string* error) {
+    DeltaList list = served;
+    std::vector<uint32_t> dropped;
+    bool fits = trimDeltaListToCap(&list, privateKey.empty() ? 0 : signatureLineBytes(), &dropped);
+    if (!fits) {
+        *error = std::string("the new ") + kDeltaListName + " would pass the " +
+                 std::to_string(kMaxSignedListBytes >> 20) + " MiB launchers read even with only the newest block; " +
+                 "it was not published";
+        return false;
+    }
+    if (!dropped.empty())
+        printf("%s: dropped the blocks of %zu older steps (%u to %u) to stay within the %zu MiB launchers read; "
+               "their players take the archives\n",
+               kDeltaListName, dropped.size(), dropped.front(), dropped.back(), kMaxSignedListBytes >> 20);
     std::string text = formatDeltaListBody(list), temporary;
     if (!privateKey.empty()) {
         uint8_t signature[kP256SignatureSize];

@@ -30,6 +30,8 @@ bool addLauncherDelta(const std::string& www, const std::vector<uint8_t>& newLau
                       std::string* error);
 
 // Writes the list, signed unless privateKey is empty, whole under a temporary name and renames it.
+// Past the readers' size cap the oldest step blocks are dropped (and said on stdout); false when even
+// the newest block alone does not fit.
 bool publishDeltaList(const std::string& www, const DeltaList& list, const std::string& privateKey,
                       std::string* error);
 

@@ -302,11 +302,16 @@ int runRelease(const Options& options) {
     contents.steps.push_back(step);
     if (!publishManifestAndIndex(www, contents, optionOr(options, "private"), &error)) return fail(error);
     // Last: a run cut before this leaves the step without a block, and its players take the archive.
+    // The manifest is live now, so the build list goes out even when the delta list could not: else
+    // launchers would check the new step against the previous build.
+    problems.clear();
     if ((listServed || findDeltaStep(deltas, number) != nullptr) &&
         !publishDeltaList(www, deltas, optionOr(options, "private"), &error))
-        return fail(error + "; the step is published without deltas, its players take the archive");
+        problems.push_back(error + "; the step is published without deltas, its players take the archive");
     if (!publishBuildList(www, build, optionOr(options, "private"), &error))
-        return fail(error + "; the step is published, but launchers check and repair against the previous build");
+        problems.push_back(error + "; the step is published, but launchers check and repair against the previous "
+                                   "build");
+    if (!problems.empty()) return failAll(problems);
     printf("step %d: shipped %zu, deleted %zu%s\n", number, plan.shipped.size(), plan.deleted.size(),
            carriesFiles ? (" in Player/" + archiveName).c_str() : "");
     printDeltaSummary(www, deltas, number, archiveName);

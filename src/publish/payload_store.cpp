@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "formats/build_list.h"
 #include "publish/served_folder.h"
@@ -65,10 +66,19 @@ bool storedPayloadMatches(const std::string& www, const StoredPayload& known) {
 bool storeWholePayload(const std::string& www, const DeltaBytes& file, const uint8_t fileSha[kSha256Size],
                        StoredPayload* stored, std::string* error) {
     buildPayloadPath(fileSha, stored->path);
+    std::string full = www + "/" + stored->path, problem;
     DeltaBytes payload;
-    std::string problem;
-    stored->made = !readFileBytes(www + "/" + stored->path, &payload) ||
-                   !payloadRebuilds(nullptr, payload, file, &problem);
+    // Served lists may name a stored file: one that does not rebuild its content is never replaced
+    // behind the studio's back, it has to look at why (a damaged disk, a hand-made copy).
+    std::error_code status;
+    bool there = fs::exists(full, status) || status;
+    if (there && !(readFileBytes(full, &payload) && payloadRebuilds(nullptr, payload, file, &problem))) {
+        *error = full + " is stored but does not rebuild its content (" +
+                 (problem.empty() ? std::string("it cannot be read") : problem) +
+                 "); served lists may name it, so it was not replaced: move it away once it is looked at";
+        return false;
+    }
+    stored->made = !there;
     if (stored->made &&
         (!makePayload(nullptr, file, &payload, &problem) || !payloadRebuilds(nullptr, payload, file, &problem))) {
         *error = std::string(stored->path) + ": the whole payload cannot be made: " + problem;

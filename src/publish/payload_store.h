@@ -15,6 +15,11 @@ struct StoredPayload {
     bool made;                  // false when the stored file was kept
 };
 
+// Where payloads live below the served folder (no trailing "/").
+const char kStoreFolder[] = "Player/Files";
+const char kPlayerDeltaFolder[] = "Player/Deltas";
+const char kLauncherDeltaFolder[] = "Launcher/Deltas";
+
 bool readFileBytes(const std::string& path, DeltaBytes* bytes);
 
 // Places `payload` at www/path unless the very same bytes are there already.

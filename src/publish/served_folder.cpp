@@ -109,12 +109,6 @@ bool formatIndex(const std::string& www, const std::string& manifestText, const 
     return true;
 }
 
-std::string hexOf(const uint8_t* bytes, size_t count) {
-    std::vector<char> text(2 * count + 1);
-    formatHex(bytes, count, text.data());
-    return text.data();
-}
-
 void verifyIndexLines(const std::string& www, const PatchIndex& index, std::vector<std::string>* problems) {
     for (const PatchIndexFile& line : index.files) {
         uint8_t hash[kSha256Size];
@@ -123,7 +117,7 @@ void verifyIndexLines(const std::string& www, const PatchIndex& index, std::vect
             problems->push_back(std::string(line.path) + ": in the index but missing");
         } else if (size != line.size || memcmp(hash, line.sha256, kSha256Size) != 0) {
             problems->push_back(std::string(line.path) + ": size " + std::to_string(size) + " and SHA-256 " +
-                                hexOf(hash, kSha256Size) + " do not match the index");
+                                hexText(hash, kSha256Size) + " do not match the index");
         }
     }
 }
@@ -141,6 +135,23 @@ void verifySignatureOf(const std::string& indexText, const PatchIndex& index, co
 }
 
 }  // namespace
+
+std::string hexText(const uint8_t* bytes, size_t count) {
+    std::vector<char> text(2 * count + 1);
+    formatHex(bytes, count, text.data());
+    return text.data();
+}
+
+void checkListSignature(const char* listName, const std::string& text, size_t signedLength, bool isSigned,
+                        const uint8_t signature[kP256SignatureSize], const std::string& publicKeyHex,
+                        std::vector<std::string>* problems) {
+    uint8_t publicKey[kP256PublicKeySize];
+    if (!isSigned)
+        problems->push_back(std::string(listName) + ": not signed");
+    else if (!parseHex(publicKeyHex.data(), publicKeyHex.size(), publicKey, sizeof publicKey) ||
+             !verifySignature(publicKey, text.substr(0, signedLength), signature))
+        problems->push_back(std::string(listName) + ": the signature does not match the public key");
+}
 
 bool loadManifest(const std::string& www, ManifestContents* contents, std::string* error) {
     std::string path = www + "/" + kManifestName;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "formats/manifest_text.h"
+#include "formats/patch_index.h"
 
 // The manifest as the launcher reads it; an absent one reads as empty sections.
 bool loadManifest(const std::string& www, ManifestContents* contents, std::string* error);
@@ -42,3 +43,12 @@ bool servedIndexMatchesManifest(const std::string& www);
 // archive whose entries do not read back whole, files an interrupted run left behind. publicKeyHex may
 // be empty.
 std::vector<std::string> verifyServedFolder(const std::string& www, const std::string& publicKeyHex);
+
+// Lower-case hex of the bytes, as the signed lists write hashes.
+std::string hexText(const uint8_t* bytes, size_t count);
+
+// Adds to *problems what is wrong with a signed list's signature against the public key (a list that
+// is not signed, a key that does not read, a signature that does not match); `listName` heads the line.
+void checkListSignature(const char* listName, const std::string& text, size_t signedLength, bool isSigned,
+                        const uint8_t signature[kP256SignatureSize], const std::string& publicKeyHex,
+                        std::vector<std::string>* problems);

@@ -20,6 +20,7 @@
 #include "settings/launcher_settings.h"
 #include "update/delta_step.h"
 #include "update/patch_progress.h"
+#include "update/update_worker.h"
 #include "verification/patch_crypto.h"
 #include "verification/patch_verify.h"
 
@@ -283,4 +284,20 @@ GameCheck checkGameFiles(CheckDepth depth) {
     gState.totalProgress = 0;
     std::vector<char> rightBytes = hashPlannedFiles(runList, plan);
     return repairAndRecord(plan, disk, rightBytes) ? GameCheck::Done : GameCheck::Failed;
+}
+
+// Only from the ready state: after a failed update or the server message the version is not known to be
+// current, and the check ends in the ready state when it finds no list.
+bool startGameCheck() {
+    if (gState.workerRunning || gState.buttonState[0] == 3) return false;
+    gState.workerRunning = 1;
+    gState.buttonState[0] = 3;  // no start while files are replaced under the game
+    HANDLE worker = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, gameCheckWorker, nullptr, 0, nullptr));
+    if (worker == nullptr) {
+        gState.workerRunning = 0;
+        showReadyState();
+        return false;
+    }
+    CloseHandle(worker);
+    return true;
 }

@@ -14,6 +14,10 @@ enum class GameCheck {
 // Fetches and judges the list, then checks and repairs; a build without a key checks nothing.
 GameCheck checkGameFiles(CheckDepth depth);
 
+// The player's full check ("Verify game files"): starts it on a worker thread when the game is shown
+// ready and no worker runs; false otherwise.
+bool startGameCheck();
+
 // The pieces of the check, open to the bench: disk facts of every listed file from one enumeration
 // per listed folder, and per listed file whether the plan's hashing found its bytes right (two threads).
 std::vector<DiskFile> gatherDiskFacts(const BuildList& list);

@@ -9,6 +9,7 @@
 #include "launch/game_launch.h"
 #include "ui/compositor.h"
 #include "ui/hit_test.h"
+#include "ui/system_menu.h"
 
 namespace {
 
@@ -140,10 +141,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_LBUTTONUP:
         return buttonRelease();
     case WM_SYSCOMMAND:
-        if ((wParam & 0xFFF0) == kVerifyGameFilesCommand) {
-            startGameCheck();
-            return 0;
-        }
+        if (runSystemMenuCommand(window, wParam)) return 0;
         return DefWindowProcA(window, message, wParam, lParam);
     default:
         return DefWindowProcA(window, message, wParam, lParam);

@@ -7,7 +7,10 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <sstream>
+#include <string>
 
 #include "app/launcher_state.h"
 #include "deltas/delta_apply.h"
@@ -24,6 +27,8 @@
 namespace {
 
 enum { kLocalNameSize = kIndexPathSize + 16, kWidePathSize = 1024 };
+// Far above any release's targets; a bigger file is not one this launcher wrote.
+const long long kMaxMarkerSize = 64LL * 1024 * 1024;
 
 // The local files of one entry, "\"-separated UTF-8 as the apply step takes them.
 struct EntryFiles {
@@ -40,8 +45,8 @@ bool toLocalName(const char* targetPath, char* local, size_t localSize) {
     return true;
 }
 
-bool entryFilesOf(const DeltaEntry& entry, EntryFiles* files) {
-    if (!toLocalName(entry.targetPath, files->target, sizeof files->target)) return false;
+bool entryFilesOf(const char* targetPath, EntryFiles* files) {
+    if (!toLocalName(targetPath, files->target, sizeof files->target)) return false;
     int payload = snprintf(files->payload, sizeof files->payload, "%s%s", files->target, own_file::kDeltaSuffix);
     int part = snprintf(files->part, sizeof files->part, "%s%s", files->target, own_file::kPartSuffix);
     return payload > 0 && static_cast<size_t>(payload) < sizeof files->payload && part > 0 &&
@@ -126,7 +131,7 @@ DeltaStepOutcome applyPayload(const PlannedEntry& planned, const EntryFiles& fil
 
 DeltaStepOutcome bringEntryToTarget(const PlannedEntry& planned) {
     EntryFiles files;
-    if (!entryFilesOf(*planned.entry, &files)) return DeltaStepOutcome::UseArchive;
+    if (!entryFilesOf(planned.entry->targetPath, &files)) return DeltaStepOutcome::UseArchive;
     gState.fileProgress = 0;
     DeltaStepOutcome outcome = fetchPayload(*planned.entry, files);
     return outcome == DeltaStepOutcome::Applied ? applyPayload(planned, files) : outcome;
@@ -134,9 +139,9 @@ DeltaStepOutcome bringEntryToTarget(const PlannedEntry& planned) {
 
 // What a killed run, or one that gave the step to its archive, left beside a target: never used again
 // once the target is in place.
-void removeEntryLeftovers(const DeltaEntry& entry) {
+void removeTargetLeftovers(const char* targetPath) {
     EntryFiles files;
-    if (!isSafeRelativePath(entry.targetPath) || !entryFilesOf(entry, &files)) return;
+    if (!isSafeRelativePath(targetPath) || !entryFilesOf(targetPath, &files)) return;
     char partial[kLocalNameSize + 32];
     removeLocalFile(files.payload);
     removeLocalFile(files.part);
@@ -144,6 +149,42 @@ void removeEntryLeftovers(const DeltaEntry& entry) {
     removeLocalFile(partial);
     snprintf(partial, sizeof partial, "%s%s", files.payload, own_file::kValidatorSuffix);
     removeLocalFile(partial);
+}
+
+void removeEntryLeftovers(const DeltaEntry& entry) {
+    removeTargetLeftovers(entry.targetPath);
+}
+
+// One write before the first payload's download: the version, then one target per line.
+void writeDeltaMarker(const VersionStep& step, const DeltaStepPlan& plan) {
+    std::string targets;
+    for (const PlannedEntry& planned : plan.entries)
+        if (planned.work != EntryWork::InPlace) targets += std::string(planned.entry->targetPath) + "\n";
+    if (targets.empty()) return;
+    std::string text = std::to_string(step.version) + "\n" + targets;
+    HANDLE file = CreateFileA(own_file::kDeltaMarker, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    FlushFileBuffers(file);
+    CloseHandle(file);
+}
+
+bool readDeltaMarker(std::string* text) {
+    HANDLE file = CreateFileA(own_file::kDeltaMarker, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size{};
+    bool read = GetFileSizeEx(file, &size) && size.QuadPart < kMaxMarkerSize;
+    if (read) {
+        text->resize(static_cast<size_t>(size.QuadPart));
+        DWORD got = 0;
+        read = text->empty() || (ReadFile(file, &(*text)[0], static_cast<DWORD>(text->size()), &got, nullptr) &&
+                                 got == text->size());
+    }
+    CloseHandle(file);
+    return read;
 }
 
 }  // namespace
@@ -177,6 +218,7 @@ DeltaStepOutcome applyStepFromDeltas(const VersionStep& step) {
     DeltaStepPlan plan;
     if (!planDeltaStep(*list, step, archiveIndexLine(step.files[0]), hashInstalledTarget, nullptr, &plan))
         return DeltaStepOutcome::UseArchive;
+    writeDeltaMarker(step, plan);
     for (const PlannedEntry& planned : plan.entries) {
         if (planned.work == EntryWork::InPlace) {
             removeEntryLeftovers(*planned.entry);
@@ -190,4 +232,17 @@ DeltaStepOutcome applyStepFromDeltas(const VersionStep& step) {
     applyDeleteList();
     SetFileAttributesA(settingText(SettingText::GameExeName), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     return DeltaStepOutcome::Applied;
+}
+
+void removeDeltaLeftovers(const VersionStep& step) {
+    std::string text;
+    if (!readDeltaMarker(&text)) return;
+    std::istringstream lines(text);
+    std::string line;
+    // A marker of a later step comes from a folder whose config went back; its files may still be used.
+    if (!std::getline(lines, line) || strtoul(line.c_str(), nullptr, 10) > static_cast<unsigned long>(step.version))
+        return;
+    while (std::getline(lines, line))
+        if (!line.empty()) removeTargetLeftovers(line.c_str());
+    DeleteFileA(own_file::kDeltaMarker);
 }

@@ -21,3 +21,8 @@ DeltaStepOutcome applyStepFromDeltas(const VersionStep& step);
 // unpacked into the part file and renamed over the target. A refused payload leaves no work file; a
 // failed download keeps its part for the next run to resume.
 DeltaStepOutcome bringWholeFileInPlace(const DeltaEntry& entry);
+
+// Once a step is in place, by its payloads or its archive: the payloads and part files a killed or
+// abandoned run left for that step (or an earlier one) go, then their marker. Without a marker nothing
+// is looked at, so a step of many entries costs no deletes.
+void removeDeltaLeftovers(const VersionStep& step);

@@ -11,6 +11,8 @@
 namespace {
 
 const DWORD kReplaceInOneStep = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+const char* const kLauncherDeltaLeftovers[] = {updater_file::kLauncherDelta, updater_file::kLauncherDeltaDownload,
+                                               updater_file::kLauncherDeltaValidator};
 
 bool fileExists(const char* path) {
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
@@ -112,4 +114,9 @@ void removeLauncherSwapLeftovers(const char* folder) {
     // the backup, or puts it back, itself.
     if (joinPath(folder, updater_file::kLauncherBackup, path)) DeleteFileA(path);
     if (joinPath(folder, updater_file::kLauncherDownload, path) && fileExists(path)) DeleteFileA(path);
+    // Updater deletes its launcher payload once applied; a kill before that leaves it, and the payload's
+    // resume files should a transfer ever keep them.
+    for (const char* name : kLauncherDeltaLeftovers) {
+        if (joinPath(folder, name, path) && fileExists(path)) DeleteFileA(path);
+    }
 }

@@ -411,6 +411,7 @@ bool applyStepTable() {
     for (int s = 0; s < kMaxVersionSteps && gState.versionSteps[s].version != 0; ++s) {
         const VersionStep& step = gState.versionSteps[s];
         if (!bringStepInPlace(step, &done)) return false;
+        removeDeltaLeftovers(step);
         gState.localGameVersion = step.version;
         writeConfig();
     }

@@ -16,6 +16,16 @@
 namespace {
 
 const size_t kUrlSize = 2048;
+// A character of the ANSI code page takes up to three bytes in UTF-8.
+const int kUtf8PathSize = kPathSize * 3;
+
+// Updater finds its folder through the ANSI calls, the delta module reads UTF-8 paths: without this a
+// folder named beyond ASCII would never find its base, and every launcher would come whole.
+bool ansiToUtf8(const char* ansi, char (&utf8)[kUtf8PathSize]) {
+    wchar_t wide[kPathSize];
+    return MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide, kPathSize) > 0 &&
+           WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, kUtf8PathSize, nullptr, nullptr) > 0;
+}
 
 // The list's line from the installed launcher to exactly the launcher the index names.
 const DeltaEntry* launcherDeltaFor(const DeltaList& list, const uint8_t installed[kSha256Size],
@@ -42,7 +52,9 @@ const DeltaEntry* findLauncherDelta(const char* baseUrl, const char* folder, con
     if (served == nullptr || !loadDeltaList(baseUrl, listFile)) return nullptr;
     uint8_t installed[kSha256Size];
     uint64_t installedSize = 0;
-    if (!hashInstalledFile(installedLauncher, installed, &installedSize)) return nullptr;
+    char installedUtf8[kUtf8PathSize];
+    if (!ansiToUtf8(installedLauncher, installedUtf8) || !hashInstalledFile(installedUtf8, installed, &installedSize))
+        return nullptr;
     return launcherDeltaFor(*runDeltaList(), installed, *served);
 }
 
@@ -68,9 +80,13 @@ bool fetchLauncherThroughDelta(const char* baseUrl, const char* folder, const ch
     char payloadPath[kPathSize];
     if (delta == nullptr || !pathInFolder(folder, updater_file::kLauncherDelta, payloadPath)) return false;
     bool rebuilt = fetchPayload(baseUrl, *delta, payloadPath, hooks, cancelled);
+    char base[kUtf8PathSize];
+    char payload[kUtf8PathSize];
+    char part[kUtf8PathSize];
+    rebuilt = rebuilt && ansiToUtf8(installedLauncher, base) && ansiToUtf8(payloadPath, payload) &&
+              ansiToUtf8(downloadPath, part);
     if (rebuilt) {
-        DeltaApplyRequest request{installedLauncher, payloadPath, downloadPath, delta->targetSize,
-                                  delta->targetSha256, nullptr, nullptr};
+        DeltaApplyRequest request{base, payload, part, delta->targetSize, delta->targetSha256, nullptr, nullptr};
         rebuilt = applyDeltaPayload(request) == DeltaApply::Done;
     }
     DeleteFileA(payloadPath);

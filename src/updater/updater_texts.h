@@ -74,5 +74,7 @@ const char kIndexDownload[] = "PatchIndex.download.txt";
 const char kDeltaListDownload[] = "PatchDeltas.download.txt";
 // The payload a delta path downloads, named like every payload beside its target.
 const char kLauncherDelta[] = "VYRLauncher.exe.vyr-delta";
+const char kLauncherDeltaDownload[] = "VYRLauncher.exe.vyr-delta.download";
+const char kLauncherDeltaValidator[] = "VYRLauncher.exe.vyr-delta.download.validator";
 
 }  // namespace updater_file

@@ -13,7 +13,7 @@
 
 namespace {
 
-enum { kIndexUrlSize = 1024, kMaxIndexBytes = 16 << 20 };
+enum { kIndexUrlSize = 1024 };
 
 PatchIndex runIndex;
 bool runIndexLoaded = false;
@@ -24,9 +24,9 @@ bool readWholeFile(const char* path, std::vector<char>* bytes) {
     bytes->clear();
     char chunk[65536];
     size_t count = 0;
-    while ((count = fread(chunk, 1, sizeof chunk, file)) > 0 && bytes->size() <= kMaxIndexBytes)
+    while ((count = fread(chunk, 1, sizeof chunk, file)) > 0 && bytes->size() <= kMaxSignedListBytes)
         bytes->insert(bytes->end(), chunk, chunk + count);
-    bool whole = !ferror(file) && bytes->size() <= kMaxIndexBytes;
+    bool whole = !ferror(file) && bytes->size() <= kMaxSignedListBytes;
     fclose(file);
     return whole;
 }

@@ -92,8 +92,8 @@ class UpdaterCase(harness.TestCase):
             return f.read()
 
     # ---- the game folder ------------------------------------------------------------------------
-    def session(self, updater=("Updater.exe",), installed_installer="1.0.0.3", env=None):
-        s = harness.Session(env=env).__enter__()
+    def session(self, updater=("Updater.exe",), installed_installer="1.0.0.3", env=None, folder_parent=None):
+        s = harness.Session(env=env, folder_parent=folder_parent).__enter__()
         self.addCleanup(self.end_session, s)
         shutil.copy(os.path.join(self.build_dir, *updater), s.path("Updater.exe"))
         with open(os.path.join(self.source_dir, "tests", "data", "config_fixture_10005.bin"), "rb") as f:

@@ -4,13 +4,15 @@
 programs' own code) whose launcher line carries a payload made by the zstd command line from the
 installed 0.0.0.5. The launcher is rebuilt from the payload alone (the server's log shows the payload and
 no fetch of the whole launcher); a line from another base, or a payload made from another base under the
-installed launcher's hash, ends in the whole download, and each time the new launcher runs, ready."""
+installed launcher's hash, ends in the whole download, and each time the new launcher runs, ready. A game
+folder named beyond ASCII takes its delta as well."""
 import hashlib
 import os
 import re
 import shutil
 import subprocess
 import sys
+import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -67,8 +69,8 @@ class UpdaterDeltaTests(UpdaterCase):
     def gets(self, url_path):
         return len(re.findall(r'"GET /%s/%s[ ?]' % (harness.PATCH_PATH, re.escape(url_path)), self.server_log()))
 
-    def update_once(self):
-        s = self.session(updater=("tests", "Updater_signed.exe"))
+    def update_once(self, folder_parent=None):
+        s = self.session(updater=("tests", "Updater_signed.exe"), folder_parent=folder_parent)
         self.hand_off(s)
         self.assert_ready_new_launcher(s, self.new)
         self.assertEqual([name for name in DELTA_LEFTOVERS if s.exists(name)], [])
@@ -84,6 +86,15 @@ class UpdaterDeltaTests(UpdaterCase):
         with self.subTest("a delta from the installed launcher"):
             url_path = self.serve_delta(self.original, payload)
             self.update_once()
+            self.assertEqual(self.gets(url_path), 1)
+            self.assertEqual(self.gets(LAUNCHER_PATH), 0, "the whole launcher was fetched beside its delta")
+
+        # Updater finds its folder through the ANSI code page; the payload's base must still be found.
+        with self.subTest("a delta in a folder named beyond ASCII"):
+            self.log_start = os.path.getsize(self.log)
+            parent = tempfile.mkdtemp(prefix="vyr-Spiele-\u00e9-")
+            self.addCleanup(shutil.rmtree, parent, True)
+            self.update_once(folder_parent=parent)
             self.assertEqual(self.gets(url_path), 1)
             self.assertEqual(self.gets(LAUNCHER_PATH), 0, "the whole launcher was fetched beside its delta")
 

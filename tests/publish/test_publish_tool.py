@@ -5,6 +5,7 @@ openssl accepts, verify catching a tampered archive, a missing file and a wrong 
 check on real PE files, and every name the formats cannot carry refused with nothing published. The delta
 list is read here with a parser of its own and its payloads decoded by the zstd command-line tool."""
 import argparse
+import glob
 import hashlib
 import os
 import random
@@ -90,8 +91,8 @@ class PublishToolTests(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    def run_tool(self, *args, expect=0):
-        result = subprocess.run([TOOL] + list(args), capture_output=True, text=True)
+    def run_tool(self, *args, expect=0, before_exec=None):
+        result = subprocess.run([TOOL] + list(args), capture_output=True, text=True, preexec_fn=before_exec)
         if expect is not None:
             self.assertEqual(result.returncode, expect, "%s\n%s%s" % (args, result.stdout, result.stderr))
         return result
@@ -345,6 +346,11 @@ class PublishToolTests(unittest.TestCase):
             else:
                 os.remove(stored)
             self.assertIn(path + " (", self.run_tool("verify", "--www", self.www, "--public", public, expect=1).stderr)
+            if damage == "flip":
+                # The next release stops at the damaged store file instead of quietly writing it anew.
+                served = self.served()
+                self.assertIn(stored + " is stored but does not rebuild", self.release(b, b, 10004, expect=1).stderr)
+                self.assertEqual(self.served(), served)
             write(stored, good)
 
         # prune removes what no list names (the first engine's payload stays: the first step's block
@@ -382,6 +388,16 @@ class PublishToolTests(unittest.TestCase):
                 write(path, good)
         write(build_list, good_list.replace(b"release 3 10003", b"release 3 10002"))
         self.assertIn("10002", self.run_tool("verify", "--www", self.www, expect=1).stderr)
+        # A list past the 16 MiB launchers read is reported, though every line of it is sound.
+        body = parse_build_list(good_list)[3].decode()
+        lines = body.splitlines(True)
+        fields = " ".join(lines[2].split(" ")[:6])
+        files = lines[2:] + ["%s Padding/%s%05d\n" % (fields, "y" * 200, i) for i in range(40000)]
+        write(build_list, "".join(lines[:2] + sorted(files, key=lambda f: f.split(" ", 6)[6])))
+        self.assertGreater(os.path.getsize(build_list), 16 << 20)
+        problems = self.run_tool("verify", "--www", self.www, expect=1).stderr
+        self.assertEqual(problems.splitlines(), ["vyr-publish: PatchBuild.txt: %d bytes, above the 16 MiB launchers read; "
+                                                 "they ignore it" % os.path.getsize(build_list)])
 
     def test_verify_finds_blocks_that_do_not_rebuild_their_archive(self):
         words = [b"alpha ", b"beta ", b"gamma ", b"\n"]
@@ -413,6 +429,7 @@ class PublishToolTests(unittest.TestCase):
                 " ".join([new_whole["payload_hex"], new_whole["payload_size"], new_whole["payload"]]).encode()),
             "delete.txt: in Patch10002.zip but not in the delta list": good.replace(delete_line.encode(), b""),
             "(a block of another release)": good.replace(steps[10004][0].encode(), b"0" * 64),
+            "step 10002: Update.DAT: a name the launcher refuses to write": good.replace(b" new.dat\n", b" Update.DAT\n"),
         }
         for expected, damaged in damages.items():
             with self.subTest(expected=expected):
@@ -424,6 +441,26 @@ class PublishToolTests(unittest.TestCase):
         before = self.served()
         self.assertIn("PatchDeltas.txt", self.release(d, a, 10005, signed=False, extra=["--unsigned"], expect=1).stderr)
         self.assertEqual(self.served(), before)
+        # Years of steps pass the 16 MiB launchers read: verify says so, and the next release drops the
+        # oldest blocks until the list fits, keeping the launcher lines and the newest blocks.
+        cap = 16 << 20
+        whole_line = " ".join(["whole", new_whole["target_hex"], new_whole["size"], new_whole["payload_hex"],
+                               new_whole["payload_size"], new_whole["payload"], "Data/%s%%d\n" % ("x" * 150)])
+        old_blocks = "".join("step %d %s Patch%d.zip\n" % (v, "ab" * 32, v) + "".join(whole_line % i for i in range(100))
+                             for v in range(1, 500))
+        launcher_line = "launcher %s %s 5 %s 5 Launcher/Deltas/%s.zst\n" % ("cd" * 32, "ef" * 32, "12" * 32, "12" * 32)
+        header, rest = good.decode().split("\n", 1)
+        write(list_path, header + "\n" + old_blocks + rest + launcher_line)
+        self.assertGreater(os.path.getsize(list_path), cap)
+        self.assertIn("above the 16 MiB launchers read", self.run_tool("verify", "--www", self.www, expect=1).stderr)
+        e = self.build("E", {"engine.dll": engine[:4000] + b"fix" + engine[4000:],
+                             "new.dat": read(os.path.join(b, "new.dat"))})
+        self.assertIn("dropped the blocks of", self.release(d, e, 10005, signed=False, extra=["--unsigned"]).stdout)
+        self.assertLessEqual(os.path.getsize(list_path), cap)
+        steps, launcher, _, _ = parse_delta_list(read(list_path))
+        self.assertNotIn(1, steps)
+        self.assertTrue({499, 10002, 10004, 10005} <= set(steps))
+        self.assertEqual(launcher, [launcher_line.split()])
 
     def test_keys_are_written_whole_with_mode_0600_and_readable_keys_are_refused(self):
         def limited_writes():
@@ -509,6 +546,22 @@ class PublishToolTests(unittest.TestCase):
         problems = self.run_tool("verify", "--www", self.www, expect=1).stderr
         self.assertIn("LauncherPatchInfo.txt.previous: left by an interrupted run", problems)
         self.assertIn("Player/Patch10003.zip.publishing4242: left by an interrupted run", problems)
+        os.remove(manifest_path + ".previous")
+        os.remove(os.path.join(self.www, "Player", "Patch10003.zip.publishing4242"))
+        # The delta list cannot be written (a folder holds its temporary name, known in the child before
+        # exec): the manifest is live, so the build list must follow it all the same, and the run fails.
+        c = self.build("C", {"a.dat": "c", "new.dat": "n"})
+        deltas_path = os.path.join(self.www, "PatchDeltas.txt")
+        old_deltas = read(deltas_path)
+        block = lambda: os.makedirs("%s.publishing%d/x" % (deltas_path, os.getpid()))
+        args = ["release", "--www", self.www, "--from", b, "--to", c, "--version", "10003", "--private", self.key]
+        stderr = self.run_tool(*args, expect=1, before_exec=block).stderr
+        self.assertIn("the step is published without deltas", stderr)
+        self.assertEqual(read(deltas_path), old_deltas)
+        self.assertEqual(parse_build_list(read(os.path.join(self.www, "PatchBuild.txt")))[1], 10003)
+        for leftover in glob.glob(deltas_path + ".publishing*"):
+            shutil.rmtree(leftover)
+        self.run_tool("verify", "--www", self.www, "--public", public)
 
     def test_archives_of_65536_entries_or_more_read_whole_and_verify_checks_every_entry(self):
         files = {"d%02d/f%05d" % (i // 1000, i): "%d" % i for i in range(65600)}
@@ -632,6 +685,17 @@ class PublishToolTests(unittest.TestCase):
             self.assertEqual(launcher[0][1:4], [hashlib.sha256(read(first)).hexdigest(),
                                                 hashlib.sha256(read(second)).hexdigest(), str(len(read(second)))])
             self.assertEqual(zstd_decode(os.path.join(self.www, launcher[0][6]), first), read(second))
+        # A launcher sharing little with the served one gets no delta (Updater fetches it whole), and
+        # prune sweeps Launcher/Deltas/ of every payload no line names.
+        grown = os.path.join(self.dir, "grown.exe")
+        write(grown, read(exe) + os.urandom(3 * len(read(exe))))
+        self.run_tool("launcher", "--www", self.www, "--file", grown, "--version", "1.2.3.4")
+        deltas = os.path.join(self.www, "PatchDeltas.txt")
+        self.assertEqual(parse_delta_list(read(deltas))[1] if os.path.exists(deltas) else [], [])
+        orphan = "Launcher/Deltas/%s.zst" % ("ab" * 32)
+        write(os.path.join(self.www, orphan), b"orphan")
+        self.assertIn("removed " + orphan, self.run_tool("prune", "--www", self.www).stdout)
+        self.assertEqual(os.listdir(os.path.join(self.www, "Launcher", "Deltas")), [])
         for command in ("launcher", "installer"):  # not an executable at all
             self.run_tool(command, "--www", self.www, "--file", os.path.join(self.dir, "main.c"), "--version",
                           "1.2.3.4", expect=1)
