@@ -34,6 +34,8 @@ const char* const kListCopy = own_file::kIndexCopy;
 
 BuildList runList;
 VerifyRecord runRecord;
+// What this run's steps put in place, with the disk's facts right after each rename.
+std::vector<VerifiedFile> placedThisRun;
 
 char foldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -82,6 +84,7 @@ void gatherFolder(const std::string& folder, std::unordered_map<std::string, Dis
 // for tens of thousands of files.
 std::vector<DiskFile> gatherDiskFacts(const BuildList& list) {
     std::unordered_map<std::string, DiskFile> facts;
+    facts.reserve(list.files.size());
     std::unordered_map<std::string, bool> gathered;
     for (const BuildFile& file : list.files) {
         const char* slash = strrchr(file.path, '/');
@@ -110,6 +113,21 @@ DiskFile diskFileNow(const char* listedPath) {
     return DiskFile{true, (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
                     fileTimeValue(data.ftLastWriteTime)};
 }
+
+}  // namespace
+
+void noteFilePutInPlace(const char* listedPath, const uint8_t sha256[kSha256Size]) {
+    DiskFile disk = diskFileNow(listedPath);
+    if (!disk.exists) return;
+    VerifiedFile placed{};
+    snprintf(placed.path, sizeof placed.path, "%s", listedPath);
+    placed.size = disk.size;
+    placed.lastWriteTime = disk.lastWriteTime;
+    memcpy(placed.sha256, sha256, kSha256Size);
+    placedThisRun.push_back(placed);
+}
+
+namespace {
 
 bool loadRecord(VerifyRecord* record) {
     *record = VerifyRecord{};
@@ -193,6 +211,12 @@ unsigned __stdcall hashListedFiles(void*) {
     }
 }
 
+unsigned __stdcall hashingHelper(void*) {
+    hashListedFiles(nullptr);
+    releaseThreadSha256Provider();
+    return 0;
+}
+
 }  // namespace
 
 std::vector<char> hashPlannedFiles(const BuildList& list, const CheckPlan& plan) {
@@ -204,7 +228,7 @@ std::vector<char> hashPlannedFiles(const BuildList& list, const CheckPlan& plan)
     hashJob.total = static_cast<int>(plan.hashCount);
     if (plan.hashCount > 0) {
         formatStatusText("Verifying game files (%d/%d)", 0, hashJob.total);
-        HANDLE helper = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, hashListedFiles, nullptr, 0, nullptr));
+        HANDLE helper = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, hashingHelper, nullptr, 0, nullptr));
         hashListedFiles(nullptr);
         if (helper != nullptr) {
             WaitForSingleObject(helper, INFINITE);
@@ -277,6 +301,8 @@ GameCheck checkGameFiles(CheckDepth depth) {
             return GameCheck::ServerRefused;
         default: break;
     }
+    vouchForPlacedFiles(runList, placedThisRun, &runRecord);
+    placedThisRun.clear();
     std::vector<DiskFile> disk = gatherDiskFacts(runList);
     CheckPlan plan;
     if (!planBuildCheck(runList, runRecord, disk, depth, &plan)) return GameCheck::Done;

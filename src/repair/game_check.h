@@ -14,6 +14,11 @@ enum class GameCheck {
 // Fetches and judges the list, then checks and repairs; a build without a key checks nothing.
 GameCheck checkGameFiles(CheckDepth depth);
 
+// A file a step of this run just renamed into place after its bytes hashed to `sha256` (listed path,
+// "/"-separated): the check that follows takes it as verified when the whole-build list names that
+// content, without reading it again. Only the update worker's thread calls it.
+void noteFilePutInPlace(const char* listedPath, const uint8_t sha256[kSha256Size]);
+
 // The player's full check ("Verify game files"): starts it on a worker thread when the game is shown
 // ready and no worker runs; false otherwise.
 bool startGameCheck();

@@ -16,6 +16,7 @@
 #include "deltas/delta_apply.h"
 #include "formats/own_file_names.h"
 #include "formats/path_check.h"
+#include "repair/game_check.h"
 #include "settings/launcher_settings.h"
 #include "update/delete_list.h"
 #include "update/delta_plan.h"
@@ -119,6 +120,7 @@ DeltaStepOutcome applyPayload(const PlannedEntry& planned, const EntryFiles& fil
             return failStep("Creating file failed. (%s)", entry.targetPath);
         }
         removeLocalFile(files.payload);
+        noteFilePutInPlace(entry.targetPath, entry.targetSha256);
         return DeltaStepOutcome::Applied;
     }
     removeLocalFile(files.part);

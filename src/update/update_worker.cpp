@@ -495,6 +495,7 @@ unsigned __stdcall updateWorker(void*) {
     loadDeltaListForRun();
     int result = applySteps();
     closePatchSession(&workerSession);
+    releaseThreadSha256Provider();
     gState.workerRunning = 0;
     return static_cast<unsigned>(result);
 }
@@ -505,6 +506,7 @@ unsigned __stdcall gameCheckWorker(void*) {
     gState.fullCheckRequested = 0;
     bool ready = checkGameFiles(CheckDepth::Full) == GameCheck::Done;
     closePatchSession(&workerSession);
+    releaseThreadSha256Provider();
     if (ready) showReadyState();
     gState.workerRunning = 0;
     return ready ? 1 : 0;

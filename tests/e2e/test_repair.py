@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """The signed launcher checks the game folder against a signed whole-build list at every start and
 repairs it file by file. One served release (made here with openssl and the zstd command line), one
-game folder through its life: it starts empty and becomes the whole build; size changes, a deleted
+game folder through its life: a step is applied while the list is not yet served, with nothing checked;
+then the folder, emptied, becomes the whole build; size changes, a deleted
 file and a removed folder are restored by the next start, a same-size corruption only by "/repair";
 the server sees requests for exactly those payloads; a save the list does not name is never touched;
 an older list served after this one is refused with the server message; a kill during a repair leaves
 no part file in a game file's place and the next start finishes; the system menu's "Verify game files"
 repairs what only a full check finds."""
 import hashlib
+import io
 import os
 import re
 import shutil
@@ -15,6 +17,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "support"))
@@ -74,7 +77,7 @@ class RepairTests(harness.TestCase):
             self.skipTest("needs the build's signed launcher and its test key")
         sys.path.insert(0, os.path.join(self.source_dir, "tools"))
         import make_demo_patches
-        self.config = make_demo_patches.enciphered_config(VERSION)
+        self.config_before = make_demo_patches.enciphered_config(VERSION - 1)
         self.files = build_files()
         self.payloads = {}  # game path -> served payload path
         self.served = []
@@ -103,15 +106,24 @@ class RepairTests(harness.TestCase):
         body = ("\n".join(lines) + "\n").encode()
         self.write_served("PatchBuild.txt", body + b"signature %s\n" % openssl_sign.sign(self.key, body).hex().encode())
 
-    def serve_release(self):
+    def serve_release(self, with_list=True):
+        """The payload store, and a step archive holding the readme only; the whole-build list unless
+        the publisher is one from before it."""
         for path, data in self.files.items():
             # Random bytes do not shrink: the big file is framed fast.
             payload = zstd_frame(data, 1 if path == BIG else 19)
             self.payloads[path] = "%s/%s.zst" % (SERVED, sha(data))
             self.write_served(self.payloads[path], payload)
+        buffer = io.BytesIO()
+        with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as z:
+            z.writestr("readme.txt", self.files["readme.txt"])
+        archive = {"Player/e2e-repair/Patch%d.zip" % VERSION: buffer.getvalue()}
+        self.write_served(*next(iter(archive.items())))
         manifest = MANIFEST.encode("ascii")
-        self.write_served("PatchIndex.txt", openssl_sign.signed_index(self.key, openssl_sign.index_body(manifest, {})).encode())
-        self.serve_list(SERIAL)
+        self.write_served("PatchIndex.txt",
+                          openssl_sign.signed_index(self.key, openssl_sign.index_body(manifest, archive)).encode())
+        if with_list:
+            self.serve_list(SERIAL)
         self.serve_manifest(MANIFEST)
 
     def log_size(self):
@@ -155,11 +167,21 @@ class RepairTests(harness.TestCase):
                 self.assertTrue(f.read() == data, "%s is not the build's" % path)
 
     def test_a_game_folder_is_built_checked_repaired_and_kept_from_rollback(self):
-        self.serve_release()
+        self.serve_release(with_list=False)
         with harness.Session(launcher_build="VYRLauncher_signed.exe", stub_game=True) as s:
-            # Only the launcher, config and a save: the first start fetches the whole build.
-            s.write_file("config", self.config)
+            # A publisher from before the whole-build list: the pending step is applied from its archive
+            # and the game shown ready, nothing checked, fetched or recorded.
+            s.write_file("config", self.config_before)
             s.write_file(SAVE, b"my progress")
+            self.assertEqual(self.start(s), set())
+            with open(s.path("readme.txt"), "rb") as f:
+                self.assertEqual(f.read(), self.files["readme.txt"])
+            self.assertFalse(s.exists("verify.dat"))
+
+            # Once the list is served, a folder of only the launcher, config and a save: the next start
+            # fetches the whole build.
+            os.remove(s.path("readme.txt"))
+            self.serve_list(SERIAL)
             self.assertEqual(self.start(s), set(self.files))
             self.assert_whole_build(s)
 
