@@ -16,7 +16,7 @@ GameCheck checkGameFiles(CheckDepth depth);
 
 // A file a step of this run just renamed into place after its bytes hashed to `sha256` (listed path,
 // "/"-separated): the check that follows takes it as verified when the whole-build list names that
-// content, without reading it again. Only the update worker's thread calls it.
+// content, without reading it again. Called from the one worker thread that runs at a time.
 void noteFilePutInPlace(const char* listedPath, const uint8_t sha256[kSha256Size]);
 
 // The player's full check ("Verify game files"): starts it on a worker thread when the game is shown
