@@ -46,6 +46,13 @@ std::string foldedKey(const std::string& path) {
     return key;
 }
 
+// The same into a buffer the caller keeps: one allocation per gather rather than one per file.
+const std::string& foldInto(std::string* key, const char* path) {
+    key->assign(path);
+    for (char& c : *key) c = foldAscii(c);
+    return *key;
+}
+
 void toLocalName(const char* listedPath, char (&local)[kLocalNameSize]) {
     snprintf(local, sizeof local, "%s", listedPath);
     for (char* c = local; *c != '\0'; ++c)
@@ -67,13 +74,17 @@ void gatherFolder(const std::string& folder, std::unordered_map<std::string, Dis
     HANDLE search = FindFirstFileExW(wide, FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
                                      FIND_FIRST_EX_LARGE_FETCH);
     if (search == INVALID_HANDLE_VALUE) return;
+    std::string key = folder.empty() ? std::string() : foldedKey(folder) + "/";
+    size_t prefix = key.size();
     do {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
         char name[kIndexPathSize];
         if (WideCharToMultiByte(CP_UTF8, 0, found.cFileName, -1, name, sizeof name, nullptr, nullptr) == 0) continue;
         DiskFile disk = {true, (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow,
                          fileTimeValue(found.ftLastWriteTime)};
-        (*facts)[foldedKey(folder.empty() ? std::string(name) : folder + "/" + name)] = disk;
+        key.resize(prefix);
+        for (const char* c = name; *c != '\0'; ++c) key += foldAscii(*c);
+        (*facts)[key] = disk;
     } while (FindNextFileW(search, &found));
     FindClose(search);
 }
@@ -86,15 +97,21 @@ std::vector<DiskFile> gatherDiskFacts(const BuildList& list) {
     std::unordered_map<std::string, DiskFile> facts;
     facts.reserve(list.files.size());
     std::unordered_map<std::string, bool> gathered;
+    std::string previous;
     for (const BuildFile& file : list.files) {
         const char* slash = strrchr(file.path, '/');
-        std::string folder = slash ? std::string(file.path, static_cast<size_t>(slash - file.path)) : std::string();
-        if (gathered.emplace(foldedKey(folder), true).second) gatherFolder(folder, &facts);
+        size_t length = slash ? static_cast<size_t>(slash - file.path) : 0;
+        // Files of one folder mostly follow each other in the list's order.
+        bool sameFolder = !gathered.empty() && previous.size() == length && previous.compare(0, length, file.path, length) == 0;
+        if (sameFolder) continue;
+        previous.assign(file.path, length);
+        if (gathered.emplace(foldedKey(previous), true).second) gatherFolder(previous, &facts);
     }
     std::vector<DiskFile> disk;
     disk.reserve(list.files.size());
+    std::string key;
     for (const BuildFile& file : list.files) {
-        auto at = facts.find(foldedKey(file.path));
+        auto at = facts.find(foldInto(&key, file.path));
         disk.push_back(at != facts.end() ? at->second : DiskFile{false, 0, 0});
     }
     return disk;
