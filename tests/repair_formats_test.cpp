@@ -214,4 +214,38 @@ TEST(RepairPlan, EachFileIsClearedHashedOrFetchedAsTheDiskAndTheRecordSay) {
     EXPECT_EQ(judgeBuildList(list, reread.acceptedSerial, 10005), ListVerdict::Accepted);
 }
 
+// Files a step just renamed into place after hashing them: the check after the steps clears those whose
+// content the list names and reads the others, and the record stays in the order its lookup needs.
+TEST(RepairPlan, FilesPlacedByTheStepsAreClearedOnlyForTheContentTheListNames) {
+    BuildList list{};
+    list.serial = 2;
+    list.version = 10005;
+    list.files = {buildFile("Bin/game.dll", 300, 1), buildFile("Data/a.pak", 100, 7), buildFile("Data/b.pak", 40, 8),
+                  buildFile("Data/c.pak", 60, 9)};
+    VerifyRecord record{};
+    record.files = {verifiedFileOf(list.files[0], DiskFile{true, 300, kTime}),
+                    verifiedFileOf(list.files[3], DiskFile{true, 60, kTime})};
+    std::vector<DiskFile> disk = {{true, 300, kTime + 1}, {true, 100, kTime + 2}, {true, 40, kTime + 3},
+                                  {true, 60, kTime + 4}};
+    VerifiedFile oldContent = verifiedFileOf(buildFile("Data/b.pak", 40, 6), disk[2]);  // an earlier step's bytes
+    VerifiedFile unlisted = verifiedFileOf(buildFile("Data/gone.pak", 5, 5), DiskFile{true, 5, kTime});
+    VerifiedFile dllEarlier = verifiedFileOf(list.files[0], DiskFile{true, 300, kTime - 7});
+    std::vector<VerifiedFile> placed = {verifiedFileOf(list.files[1], disk[1]), oldContent, unlisted, dllEarlier,
+                                        verifiedFileOf(list.files[0], disk[0])};
+    vouchForPlacedFiles(list, placed, &record);
+    ASSERT_EQ(record.files.size(), 3u) << "nothing the list does not name, nothing of other content";
+    EXPECT_EQ(findVerifiedFile(record, "Data/gone.pak"), nullptr);
+    EXPECT_EQ(findVerifiedFile(record, "Data/b.pak"), nullptr);
+    ASSERT_NE(findVerifiedFile(record, "Bin/game.dll"), nullptr);
+    EXPECT_EQ(findVerifiedFile(record, "Bin/game.dll")->lastWriteTime, kTime + 1) << "the last rename counts";
+    CheckPlan plan;
+    ASSERT_TRUE(planBuildCheck(list, record, disk, CheckDepth::Quick, &plan));
+    EXPECT_TRUE(plan.checks[0] == FileCheck::Fine && plan.checks[1] == FileCheck::Fine &&
+                plan.checks[2] == FileCheck::Hash && plan.checks[3] == FileCheck::Hash);
+    std::string stored = formatVerifyRecord(record);
+    VerifyRecord reread;
+    ASSERT_TRUE(parseVerifyRecord(stored.data(), stored.size(), &reread)) << "kept in path order, each path once";
+    EXPECT_EQ(reread.files.size(), 3u);
+}
+
 }  // namespace

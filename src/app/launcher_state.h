@@ -70,6 +70,10 @@ struct LauncherState {
     UnpackBuffers unpackBuffers;  // the worker's, for extractArchive
     volatile int quitRequested;
     volatile LONG downloadPaused;  // set by the system menu; the worker's transfer stops at its next chunk
+    // The player asked for every game file to be hashed ("/repair" or the system menu); the worker
+    // clears it when it takes the request. workerRunning: an update or check is under way.
+    volatile int fullCheckRequested;
+    volatile int workerRunning;
 
     CRITICAL_SECTION statusLock;
 };

@@ -24,6 +24,8 @@
 #include "update/update_worker.h"
 #include "ui/system_menu.h"
 #include "update/version_check.h"
+#include "repair/repair_switch.h"
+#include "verification/patch_verify.h"
 #include "formats/version_text.h"
 #include "formats/manifest_text.h"
 #include "formats/own_file_names.h"
@@ -198,21 +200,28 @@ void logLauncherStart() {
 
 void startUpdateWorker() {
     unsigned threadId = 0;
-    if (_beginthreadex(nullptr, 0, updateWorker, nullptr, 0, &threadId) == 0) {
+    gState.workerRunning = 1;
+    HANDLE worker = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, updateWorker, nullptr, 0, &threadId));
+    if (worker == nullptr) {
+        gState.workerRunning = 0;
         setStatusText(settingText(SettingText::MsgLauncherFailed));
         markFailureShown();
+        return;
     }
+    CloseHandle(worker);
 }
 
 // With no manifest, or one whose step table names no version, the server's version is unknown (0): a
 // differing major part then means only that the server could not tell, so the player gets the server
-// message rather than a request to reinstall the game.
+// message rather than a request to reinstall the game. A build with a key always runs the worker: the
+// check of the game files comes after the steps, or in their place.
 void decideGameVersion(bool manifestFetched) {
     if (gameMajorVersion(gState.serverGameVersion) != gameMajorVersion(gState.localGameVersion)) {
         bool namesAnotherMajor = manifestFetched && gState.serverGameVersion != 0;
         setStatusText(settingText(namesAnotherMajor ? SettingText::MsgReinstall : SettingText::MsgServerUnreachable));
         markFailureShown();
-    } else if (gState.serverGameVersion == gState.localGameVersion && !gState.stepTableCut) {
+    } else if (gState.serverGameVersion == gState.localGameVersion && !gState.stepTableCut &&
+               !patchIndexRequired()) {
         showReadyState();
     } else {
         startUpdateWorker();
@@ -245,6 +254,8 @@ int runLauncher(HINSTANCE instance, const char* commandLineText) {
     memset(gState.transferBuffer, 0, sizeof gState.transferBuffer);
     // Longer command lines are cut at 4095 characters.
     snprintf(gState.commandLine, sizeof gState.commandLine, "%s", commandLineText ? commandLineText : "");
+    // The launcher's own switch: the game never sees it.
+    gState.fullCheckRequested = takeRepairSwitch(gState.commandLine);
 
     gState.osMajorVersion = queryOsMajorVersion();
     memset(&gState.gameLaunchInfo, 0, sizeof gState.gameLaunchInfo);

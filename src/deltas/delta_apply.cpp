@@ -224,6 +224,18 @@ DeltaApply applyDeltaPayload(const DeltaApplyRequest& request) {
     return result;
 }
 
+namespace {
+
+// A file below the full chunk is read in one call (the next one sees its end), and the buffer is no
+// bigger than it: most game files are small, and a megabyte per file is a fresh mapping of memory.
+DWORD hashChunkSizeFor(HANDLE file) {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file, &size) || size.QuadPart >= kHashChunkSize) return kHashChunkSize;
+    return static_cast<DWORD>(size.QuadPart) + 1;
+}
+
+}  // namespace
+
 bool hashInstalledFile(const char* path, uint8_t digest[kSha256Size], uint64_t* size) {
     WidePath wide;
     if (!toWidePath(path, &wide)) return false;
@@ -233,11 +245,12 @@ bool hashInstalledFile(const char* path, uint8_t digest[kSha256Size], uint64_t* 
     Sha256Stream stream;
     bool ok = beginSha256(&stream);
     uint64_t total = 0;
+    DWORD chunkSize = hashChunkSizeFor(file);
     HANDLE heap = GetProcessHeap();
-    void* chunk = ok ? HeapAlloc(heap, 0, kHashChunkSize) : nullptr;
+    void* chunk = ok ? HeapAlloc(heap, 0, chunkSize) : nullptr;
     ok = ok && chunk != nullptr;
     for (DWORD count = 0; ok; total += count) {
-        ok = ReadFile(file, chunk, kHashChunkSize, &count, nullptr) != 0;
+        ok = ReadFile(file, chunk, chunkSize, &count, nullptr) != 0;
         if (!ok || count == 0) break;
         ok = addSha256(&stream, chunk, count);
     }

@@ -2,6 +2,7 @@
 // taken for right without hashing only when the record vouches for exactly the content now listed.
 #include "formats/repair_plan.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -55,4 +56,18 @@ VerifiedFile verifiedFileOf(const BuildFile& listed, const DiskFile& disk) {
     file.lastWriteTime = disk.lastWriteTime;
     memcpy(file.sha256, listed.sha256, kSha256Size);
     return file;
+}
+
+void vouchForPlacedFiles(const BuildList& list, const std::vector<VerifiedFile>& placed, VerifyRecord* record) {
+    std::vector<VerifiedFile> merged = record->files;
+    for (const VerifiedFile& file : placed) {
+        const BuildFile* listed = findBuildFile(list, file.path);
+        if (listed != nullptr && memcmp(listed->sha256, file.sha256, kSha256Size) == 0) merged.push_back(file);
+    }
+    // The record's order (bytewise by path) back, with the latest entry of each path.
+    auto byPath = [](const VerifiedFile& a, const VerifiedFile& b) { return strcmp(a.path, b.path) < 0; };
+    std::stable_sort(merged.begin(), merged.end(), byPath);
+    record->files.clear();
+    for (size_t i = 0; i < merged.size(); ++i)
+        if (i + 1 == merged.size() || strcmp(merged[i].path, merged[i + 1].path) != 0) record->files.push_back(merged[i]);
 }

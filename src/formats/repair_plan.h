@@ -53,3 +53,9 @@ bool planBuildCheck(const BuildList& list, const VerifyRecord& record, const std
 // The record entry of a listed file whose bytes hashed right (or were just put in place), with what
 // the disk says of it now.
 VerifiedFile verifiedFileOf(const BuildFile& listed, const DiskFile& disk);
+
+// Files the run has just put in place after hashing them to a signed target (a delta step's rename):
+// each goes into `record` with the disk facts taken after its rename when the list names it with that
+// same content, so the check that follows need not read it again. Files the list does not name, or
+// names with other content, are left to the check; of several entries for one path the last counts.
+void vouchForPlacedFiles(const BuildList& list, const std::vector<VerifiedFile>& placed, VerifyRecord* record);

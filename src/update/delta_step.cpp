@@ -17,6 +17,7 @@
 #include "formats/own_file_names.h"
 #include "formats/path_check.h"
 #include "logging/support_log.h"
+#include "repair/game_check.h"
 #include "settings/launcher_settings.h"
 #include "update/delete_list.h"
 #include "update/delta_plan.h"
@@ -132,6 +133,7 @@ DeltaStepOutcome applyPayload(const PlannedEntry& planned, const EntryFiles& fil
             return failStep("Creating file failed. (%s)", entry.targetPath);
         }
         removeLocalFile(files.payload);
+        noteFilePutInPlace(entry.targetPath, entry.targetSha256);
         return DeltaStepOutcome::Applied;
     }
     removeLocalFile(files.part);
@@ -199,6 +201,17 @@ bool readDeltaMarker(std::string* text) {
     CloseHandle(file);
     return read;
 }
+
+}  // namespace
+
+DeltaStepOutcome bringWholeFileInPlace(const DeltaEntry& entry) {
+    PlannedEntry planned = {&entry, EntryWork::Whole};
+    DeltaStepOutcome outcome = bringEntryToTarget(planned);
+    if (outcome == DeltaStepOutcome::UseArchive) removeEntryLeftovers(entry);
+    return outcome;
+}
+
+namespace {
 
 const PatchIndexFile* archiveIndexLine(const char* archiveName) {
     char indexPath[kIndexPathSize];

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/version_step.h"
+#include "formats/delta_list.h"
 
 // A build with a key loads the run's delta list when steps are pending; without a list every step
 // takes its archive.
@@ -15,6 +16,11 @@ enum class DeltaStepOutcome {
 };
 
 DeltaStepOutcome applyStepFromDeltas(const VersionStep& step);
+
+// One file from its whole payload (`entry.hasBase` false): downloaded beside the target, checked,
+// unpacked into the part file and renamed over the target. A refused payload leaves no work file; a
+// failed download keeps its part for the next run to resume.
+DeltaStepOutcome bringWholeFileInPlace(const DeltaEntry& entry);
 
 // Once a step is in place, by its payloads or its archive: the payloads and part files a killed or
 // abandoned run left for that step (or an earlier one) go, then their marker. Without a marker nothing

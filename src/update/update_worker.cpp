@@ -11,6 +11,7 @@
 #include "app/launcher_state.h"
 #include "settings/config_file.h"
 #include "settings/launcher_settings.h"
+#include "repair/game_check.h"
 #include "update/delete_list.h"
 #include "update/delta_step.h"
 #include "update/manifest.h"
@@ -563,6 +564,10 @@ int applySteps() {
     }
     if (gState.localGameVersion < gState.serverGameVersion) return reportUnreadableSteps();
     writeConfig();
+    CheckDepth depth = InterlockedExchange(reinterpret_cast<volatile LONG*>(&gState.fullCheckRequested), 0)
+                           ? CheckDepth::Full
+                           : CheckDepth::Quick;
+    if (checkGameFiles(depth) != GameCheck::Done) return 0;
     showReadyState();
     logStep("ready at version %d", gState.localGameVersion);
     return 1;
@@ -631,5 +636,19 @@ unsigned __stdcall updateWorker(void*) {
     logStep("update from version %d", gState.localGameVersion);
     int result = applySteps();
     closePatchSession(&workerSession);
+    releaseThreadSha256Provider();
+    gState.workerRunning = 0;
     return static_cast<unsigned>(result);
+}
+
+unsigned __stdcall gameCheckWorker(void*) {
+    gState.fileProgress = 0;
+    gState.totalProgress = 0;
+    gState.fullCheckRequested = 0;
+    bool ready = checkGameFiles(CheckDepth::Full) == GameCheck::Done;
+    closePatchSession(&workerSession);
+    releaseThreadSha256Provider();
+    if (ready) showReadyState();
+    gState.workerRunning = 0;
+    return ready ? 1 : 0;
 }

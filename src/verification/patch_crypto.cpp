@@ -21,6 +21,17 @@ bool isSuccess(NTSTATUS status) {
     return NT_SUCCESS(status);
 }
 
+// A hash object is used by one thread at a time; the provider it comes from is the thread's own, so
+// no lock is taken on the way to a hash.
+thread_local BCRYPT_ALG_HANDLE threadSha256Provider = nullptr;
+
+BCRYPT_ALG_HANDLE sha256Provider() {
+    if (threadSha256Provider == nullptr &&
+        !isSuccess(BCryptOpenAlgorithmProvider(&threadSha256Provider, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
+        threadSha256Provider = nullptr;
+    return threadSha256Provider;
+}
+
 // Each BCryptHashData call takes a ULONG count; larger buffers go in slices.
 bool hashInSlices(BCRYPT_HASH_HANDLE hash, const void* data, size_t size) {
     const UCHAR* bytes = static_cast<const UCHAR*>(data);
@@ -50,13 +61,9 @@ std::vector<UCHAR> eccPublicBlob(const uint8_t publicKey[kP256PublicKeySize]) {
 bool beginSha256(Sha256Stream* stream) {
     stream->algorithm = nullptr;
     stream->hash = nullptr;
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    if (!isSuccess(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return false;
+    BCRYPT_ALG_HANDLE algorithm = sha256Provider();
     BCRYPT_HASH_HANDLE hash = nullptr;
-    if (!isSuccess(BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0))) {
-        BCryptCloseAlgorithmProvider(algorithm, 0);
-        return false;
-    }
+    if (algorithm == nullptr || !isSuccess(BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0))) return false;
     stream->algorithm = algorithm;
     stream->hash = hash;
     return true;
@@ -68,9 +75,13 @@ bool addSha256(Sha256Stream* stream, const void* data, size_t size) {
 
 void abandonSha256(Sha256Stream* stream) {
     if (stream->hash) BCryptDestroyHash(static_cast<BCRYPT_HASH_HANDLE>(stream->hash));
-    if (stream->algorithm) BCryptCloseAlgorithmProvider(static_cast<BCRYPT_ALG_HANDLE>(stream->algorithm), 0);
     stream->hash = nullptr;
     stream->algorithm = nullptr;
+}
+
+void releaseThreadSha256Provider() {
+    if (threadSha256Provider != nullptr) BCryptCloseAlgorithmProvider(threadSha256Provider, 0);
+    threadSha256Provider = nullptr;
 }
 
 bool finishSha256(Sha256Stream* stream, uint8_t digest[kSha256Size]) {

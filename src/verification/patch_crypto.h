@@ -8,7 +8,7 @@
 
 // A hash fed chunk by chunk while a file streams in, so the bytes are never read twice.
 struct Sha256Stream {
-    void* algorithm;  // BCRYPT_ALG_HANDLE
+    void* algorithm;  // BCRYPT_ALG_HANDLE: the beginning thread's provider, which the stream never closes
     void* hash;       // BCRYPT_HASH_HANDLE
 };
 
@@ -17,6 +17,10 @@ bool addSha256(Sha256Stream* stream, const void* data, size_t size);
 // Writes the digest and releases the stream; false (stream released) when CNG fails.
 bool finishSha256(Sha256Stream* stream, uint8_t digest[kSha256Size]);
 void abandonSha256(Sha256Stream* stream);
+// Opening the SHA-256 provider costs more than hashing a small file, so each thread opens it once and
+// keeps it. A thread that ends before the process does and began streams calls this last, when none
+// of its streams is still open.
+void releaseThreadSha256Provider();
 
 bool sha256OfBytes(const void* data, size_t size, uint8_t digest[kSha256Size]);
 // Hashes the file's bytes as they are on disk; *size gets its length. false when it cannot be read.

@@ -22,7 +22,7 @@ FIRST_STEP = 30001  # apart from the step numbers other tests serve
 LARGE_FILE_COUNT = 65600  # beyond the 65,535 entries a classic zip end record can count
 LARGE_RELEASE_SECONDS = 120
 SCREEN_FILES = re.compile(r"^(shot-\d+\.png|ocr-crop\.png)$")
-LAUNCHER_OWN = {"VYRLauncher.exe", "config", "update.dat", "VYRLauncher.log"}
+LAUNCHER_OWN = {"VYRLauncher.exe", "config", "update.dat", "VYRLauncher.log", "verify.dat"}
 
 
 def noise(seed, size):
