@@ -305,11 +305,6 @@ bool repairAndRecord(const CheckPlan& plan, const std::vector<DiskFile>& disk, c
         gState.totalProgress = totalPercent(static_cast<int>(repaired), static_cast<int>(wrong));
         DeltaEntry entry = wholeEntryOf(listed);
         if (bringWholeFileInPlace(entry) != DeltaStepOutcome::Applied) {
-            // A refused payload has said nothing on the status line yet.
-            if (gState.buttonState[0] != 3) {
-                formatStatusText("Downloading failed - verify (%s)", listed.path);
-                markFailureShown();
-            }
             logRepair(listed.path, "not repaired");
             allRight = false;
             break;
