@@ -286,7 +286,8 @@ void logCheckPlan(const CheckPlan& plan, CheckDepth depth) {
     logRepair(kBuildListName, message);
 }
 
-// Puts every wrong file in place and records every right one; false at the first file that failed.
+// Puts every wrong file in place, up to the first that fails, and records every right one; false when
+// one failed.
 bool repairAndRecord(const CheckPlan& plan, const std::vector<DiskFile>& disk, const std::vector<char>& rightBytes) {
     VerifyRecord updated;
     updated.acceptedSerial = runList.serial > runRecord.acceptedSerial ? runList.serial : runRecord.acceptedSerial;
@@ -294,31 +295,27 @@ bool repairAndRecord(const CheckPlan& plan, const std::vector<DiskFile>& disk, c
     for (size_t i = 0; i < runList.files.size(); ++i)
         if (plan.checks[i] == FileCheck::Hash && !rightBytes[i]) ++wrong;
     bool allRight = true;
-    for (size_t i = 0; i < runList.files.size() && allRight; ++i) {
+    for (size_t i = 0; i < runList.files.size(); ++i) {
         const BuildFile& listed = runList.files[i];
         bool right = plan.checks[i] == FileCheck::Fine || (plan.checks[i] == FileCheck::Hash && rightBytes[i]);
         if (right) {
             updated.files.push_back(verifiedFileOf(listed, disk[i]));
             continue;
         }
+        if (!allRight) continue;  // the failure stays on the status line
         formatStatusText("Repairing file (%s)", listed.path);
         gState.totalProgress = totalPercent(static_cast<int>(repaired), static_cast<int>(wrong));
         DeltaEntry entry = wholeEntryOf(listed);
         if (bringWholeFileInPlace(entry) != DeltaStepOutcome::Applied) {
-            // A refused payload has said nothing on the status line yet.
-            if (gState.buttonState[0] != 3) {
-                formatStatusText("Downloading failed - verify (%s)", listed.path);
-                markFailureShown();
-            }
             logRepair(listed.path, "not repaired");
             allRight = false;
-            break;
+            continue;
         }
         ++repaired;
         logRepair(listed.path, "repaired: fetched whole");
         updated.files.push_back(verifiedFileOf(listed, diskFileNow(listed.path)));
     }
-    // What was verified or repaired before a failure is kept, so the next start does not hash it again.
+    // What was found right or repaired is kept even after a failure, so the next start hashes none of it again.
     writeRecord(updated);
     return allRight;
 }

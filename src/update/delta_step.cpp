@@ -204,11 +204,20 @@ bool readDeltaMarker(std::string* text) {
 
 }  // namespace
 
+// No archive stands behind one file: where a step would quietly take its archive instead (a name
+// too long for its work files, a payload that does not rebuild the listed bytes), the failure is said
+// here. A refused download has already said its own.
 DeltaStepOutcome bringWholeFileInPlace(const DeltaEntry& entry) {
     PlannedEntry planned = {&entry, EntryWork::Whole};
-    DeltaStepOutcome outcome = bringEntryToTarget(planned);
-    if (outcome == DeltaStepOutcome::UseArchive) removeEntryLeftovers(entry);
-    return outcome;
+    EntryFiles files;
+    if (!entryFilesOf(entry.targetPath, &files)) return failStep("Downloading failed - open (%s)", entry.targetPath);
+    gState.fileProgress = 0;
+    DeltaStepOutcome outcome = fetchPayload(entry, files);
+    bool fetched = outcome == DeltaStepOutcome::Applied;
+    if (fetched) outcome = applyPayload(planned, files);
+    if (outcome != DeltaStepOutcome::UseArchive) return outcome;
+    removeEntryLeftovers(entry);
+    return fetched ? failStep("Downloading failed - verify (%s)", entry.targetPath) : DeltaStepOutcome::Failed;
 }
 
 namespace {

@@ -19,7 +19,7 @@ DeltaStepOutcome applyStepFromDeltas(const VersionStep& step);
 
 // One file from its whole payload (`entry.hasBase` false): downloaded beside the target, checked,
 // unpacked into the part file and renamed over the target. A refused payload leaves no work file; a
-// failed download keeps its part for the next run to resume.
+// failed download keeps its part for the next run to resume. Applied, or Failed with the status line saying why.
 DeltaStepOutcome bringWholeFileInPlace(const DeltaEntry& entry);
 
 // Once a step is in place, by its payloads or its archive: the payloads and part files a killed or

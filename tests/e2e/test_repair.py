@@ -262,6 +262,28 @@ class RepairTests(harness.TestCase):
             with open(s.path(SAVE), "rb") as f:
                 self.assertEqual(f.read(), b"my progress")
 
+    def test_a_failed_repair_keeps_every_file_found_right(self):
+        """A repair that fails on the first listed file still records the others as verified: the next
+        start, with the payload back, hashes none of them again and fetches only the missing one."""
+        del self.files[BIG]
+        self.serve_release()
+        first = min(self.files, key=lambda p: p.encode())
+        with harness.Session(launcher_build="VYRLauncher_signed.exe", stub_game=True) as s:
+            s.write_file("config", self.config_before)
+            self.start(s)
+            payload = os.path.join(self.patch_dir, *self.payloads[first].split("/"))
+            os.rename(payload, payload + ".away")
+            self.served.append(payload + ".away")
+            os.remove(s.path(first))
+            self.start(s, expect="Downloading failed")
+            os.rename(payload + ".away", payload)
+            self.assertEqual(self.start(s), {first})
+            self.assert_whole_build(s)
+            with open(s.path("VYRLauncher.log"), encoding="utf-8") as f:
+                checks = re.findall(r"quick check of \d+ listed files \(serial \d+\): (\d+) to hash, (\d+) missing",
+                                    f.read())
+            self.assertEqual(checks[-1], ("0", "1"), checks)
+
     def corrupt_keeping_time(self, s, path):
         same = os.stat(s.path(path))
         with open(s.path(path), "r+b") as f:
