@@ -9,7 +9,7 @@
 int downloadPatchFile(const char* fileName, const char* subfolder);
 
 // Patch files come from the base URL and then the manifest's mirrors (gState.mirrorUrls); a server
-// that failed is passed over until this is called, as every update run begins by doing.
+// that failed is passed over until this is called, as every update run and every check begins by doing.
 void trustEveryPatchSource();
 
 // Refused: a failure no retry changes (the server's own answer such as a 404, bytes that do not match

@@ -642,6 +642,8 @@ unsigned __stdcall updateWorker(void*) {
 }
 
 unsigned __stdcall gameCheckWorker(void*) {
+    // A check the player asks for later is a run of its own: a server down at start-up may be back.
+    trustEveryPatchSource();
     gState.fileProgress = 0;
     gState.totalProgress = 0;
     gState.fullCheckRequested = 0;
