@@ -90,4 +90,43 @@ TEST_F(WorkerPause, PausesAreNoTriesAndTheFileIsContinuedWhole) {
     EXPECT_TRUE(readWholeFile(local("paused.bin")) == body);
 }
 
+// Closing the launcher while a download is paused: the worker gives the file up at once, shows no
+// failure, and the part stays as it was for the next start, instead of asking the server again and
+// again while the window goes away.
+TEST_F(WorkerPause, QuittingWhilePausedEndsTheDownloadAndKeepsThePart) {
+    CreateDirectoryA(folder.file(prefix).c_str(), nullptr);
+    std::string body(400000, 'q');
+    writeWholeFile(served("quit.bin"), body);
+    writeWholeFile(served("quit.bin") + ".fault", "etag slow:4\n");
+    const std::string part = local("quit.bin.download");
+
+    Download d;
+    d.name = name("quit.bin");
+    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, runDownload, &d, 0, nullptr));
+    ASSERT_NE(thread, nullptr);
+    waitForBytesBeyond(part, 0, thread);
+    InterlockedExchange(&gState.downloadPaused, 1);
+    std::string bad;
+    bool paused = waitPaused(&bad);
+    long long held = sizeOf(part);
+    gState.quitRequested = 1;
+    bool ended = WaitForSingleObject(thread, kPausedWithinMs) == WAIT_OBJECT_0;
+    if (!ended) {
+        // Let the stuck download finish so that the thread is gone before `d` is.
+        gState.quitRequested = 0;
+        InterlockedExchange(&gState.downloadPaused, 0);
+        WaitForSingleObject(thread, 30000);
+    }
+    CloseHandle(thread);
+    gState.quitRequested = 0;
+    ASSERT_TRUE(paused) << gState.statusText;
+    EXPECT_TRUE(ended) << "the worker went on after the quit";
+    EXPECT_EQ(d.result.load(), 0);
+    EXPECT_EQ(bad, "");
+    EXPECT_EQ(std::string(gState.statusText).find("failed"), std::string::npos) << gState.statusText;
+    EXPECT_GT(held, 0);
+    EXPECT_EQ(sizeOf(part), held) << "the part changed after the quit";
+    EXPECT_EQ(sizeOf(local("quit.bin")), -1);
+}
+
 }  // namespace

@@ -291,7 +291,8 @@ void waitWhilePaused(const DownloadFiles& d) {
 // Done, Failed (the server's own answer or the bytes refused it), LocalFailure, or Retry when the tries
 // ran out. With another server left, a try that got no byte at all (refused, timed out, a 5xx) ends the
 // tries at once: the backoff is for a server that works but dropped the connection. A pause is none of
-// these: it is no try, shows no failure, and the time paused does not count against the retry window.
+// these: it is no try, shows no failure, and the time paused does not count against the retry window;
+// Paused is answered only when the launcher quits while paused.
 Attempt downloadWithRetries(const DownloadFiles& d, bool otherSourceLeft) {
     lastByteTick = GetTickCount();
     DWORD lastProgress = lastByteTick;
@@ -301,6 +302,9 @@ Attempt downloadWithRetries(const DownloadFiles& d, bool otherSourceLeft) {
     for (;;) {
         if (gState.downloadPaused) {
             waitWhilePaused(d);
+            // Quitting while paused ends the download where it stands, part kept for the next start;
+            // trying again would only meet the pause once more, one request after another until exit.
+            if (gState.quitRequested) return Attempt::Paused;
             lastByteTick = lastProgress = GetTickCount();
         }
         long long reached = 0;
@@ -390,7 +394,9 @@ Attempt downloadFromSources(DownloadFiles* d) {
         tried = true;
         bool otherLeft = laterSourceLeft(s);
         outcome = downloadWithRetries(*d, otherLeft);
-        if (outcome == Attempt::Done || outcome == Attempt::LocalFailure || !otherLeft) break;
+        // A download paused as the launcher quits was refused by no server.
+        if (outcome == Attempt::Done || outcome == Attempt::LocalFailure || outcome == Attempt::Paused || !otherLeft)
+            break;
         if (outcome == Attempt::Retry)
             passOverMirror(s, *d);
         else
