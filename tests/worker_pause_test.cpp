@@ -17,17 +17,6 @@ namespace {
 const int kPauses = 7;  // more than the worker's five tries
 const DWORD kPausedWithinMs = 5000;
 
-struct Download {
-    std::string name;
-    std::atomic<int> result{-1};
-};
-
-unsigned __stdcall runDownload(void* context) {
-    Download* d = static_cast<Download*>(context);
-    d->result = downloadPatchFile(d->name.c_str(), "/Player/");
-    return 0;
-}
-
 long long sizeOf(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;

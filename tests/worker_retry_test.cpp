@@ -30,17 +30,6 @@ std::string patterned(size_t size, unsigned seed) {
     return bytes;
 }
 
-struct Download {
-    std::string name;
-    std::atomic<int> result{-1};
-};
-
-unsigned __stdcall runDownload(void* context) {
-    Download* d = static_cast<Download*>(context);
-    d->result = downloadPatchFile(d->name.c_str(), "/Player/");
-    return 0;
-}
-
 class WorkerRetry : public WorkerFixture {
 protected:
     void SetUp() override {

@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,6 +16,7 @@
 #include "app/launcher_state.h"
 #include "settings/config_file.h"
 #include "settings/launcher_settings.h"
+#include "update/patch_download.h"
 #include "support/temp_folder.h"
 
 const std::string kPlayerDir = std::string(VYR_TEST_WWW_DIR) + "/Setup/live/StandaloneWindows64/Player/";
@@ -35,6 +37,18 @@ inline bool exists(const std::string& path) { return GetFileAttributesA(path.c_s
 inline void makeServerDirectories(const std::string& path) {
     for (size_t at = path.find_first_of("/\\", 3); at != std::string::npos; at = path.find_first_of("/\\", at + 1))
         CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
+}
+
+// One patch file fetched on a thread of its own, so a test can act (pause, quit) while it runs.
+struct Download {
+    std::string name;
+    std::atomic<int> result{-1};
+};
+
+inline unsigned __stdcall runDownload(void* context) {
+    Download* d = static_cast<Download*>(context);
+    d->result = downloadPatchFile(d->name.c_str(), "/Player/");
+    return 0;
 }
 
 class WorkerFixture : public ::testing::Test {
